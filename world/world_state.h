@@ -1,0 +1,115 @@
+#pragma once
+// The whole simulation state and its random source.
+//
+// Data layout: every grid plane is 1000 x 400 int32 stored column by column
+// (cell (x, y) is element x * 400 + y), so a scan down one column walks memory in
+// order and the cells above and below a cell are the elements before and after it.
+// Agents are a structure of arrays indexed by slot number: the hot per-frame passes
+// (contacts, drawing) read one or two fields of every slot, so each field is its own
+// contiguous array. Everything has a fixed size; nothing is allocated while frames run.
+#include <cstdint>
+
+constexpr int32_t kWorldWidth = 1000;
+constexpr int32_t kWorldHeight = 400;
+constexpr int32_t kCellCount = kWorldWidth * kWorldHeight;
+constexpr int32_t kMaxAgents = 10000;
+constexpr int32_t kGeneCount = 36;
+constexpr int32_t kBandCount = 10;
+
+// spawn_agent's answer when every slot is in use.
+constexpr int32_t kNoSlot = -1;
+
+constexpr int32_t kModeForage = 0;
+constexpr int32_t kModeHome = 1;
+constexpr int32_t kModeAway = 2;
+constexpr int32_t kModeMate = 3;
+
+struct GeneLimits {
+  int32_t gene_min[kGeneCount];
+  int32_t gene_init_lo[kGeneCount];
+  int32_t gene_init_hi[kGeneCount];
+  int32_t gene_max[kGeneCount];
+  int32_t gene_step[kGeneCount];
+};
+
+struct AgentTable {
+  int32_t alive[kMaxAgents];
+  int32_t pos_x[kMaxAgents];
+  int32_t pos_y[kMaxAgents];
+  int32_t target_x[kMaxAgents];
+  int32_t target_y[kMaxAgents];
+  int32_t mode[kMaxAgents];
+  float energy[kMaxAgents];
+  int32_t age[kMaxAgents];
+  int32_t food_eaten[kMaxAgents];
+  int32_t crowd[kMaxAgents];
+  int32_t search_radius[kMaxAgents];
+  int32_t pause_count[kMaxAgents];
+  int32_t pause_length[kMaxAgents];
+  int32_t plant_counter[kMaxAgents];
+  int32_t home_x[kMaxAgents];
+  int32_t home_y[kMaxAgents];
+  int32_t away_x[kMaxAgents];
+  int32_t away_y[kMaxAgents];
+  int32_t genome[kMaxAgents][kGeneCount];
+};
+
+struct World {
+  // Grid planes, column-major.
+  int32_t cells[kCellCount];
+  int32_t next_cells[kCellCount];
+  int32_t neighbours[kCellCount];
+  int32_t claimed[kCellCount];
+  int32_t dead_run[kCellCount];
+
+  AgentTable agents;
+  GeneLimits limits;
+
+  // Sound state.
+  int32_t band_sum[kBandCount];
+  int32_t band_peak[kBandCount];
+  int32_t band_stale[kBandCount];
+  float sound_level;
+  float background_level;
+
+  int32_t frame_count;
+  int32_t spawn_mode;
+  uint32_t random_state;
+
+  // The genome most recently drawn for a re-seeded agent; kept between frames
+  // because survivors of a population crash are given energy from it.
+  int32_t reseed_genome[kGeneCount];
+
+  // Calendar time in whole seconds, read once to seed the random source at the
+  // first frame. Null means the system clock.
+  uint32_t (*calendar_seconds)(void* context);
+  void* calendar_context;
+};
+
+// Puts a world into its load state: all zero except spawn_mode 1, both sound
+// levels 100.0 and the random state 1.
+void world_load_state(World& world);
+
+// The one float-to-int conversion: truncation toward zero; NaN or a value outside
+// the int32 range gives INT32_MIN, as the x86 conversion does.
+int32_t to_int32(double value);
+
+inline int32_t cell_index(int32_t x, int32_t y) { return x * kWorldHeight + y; }
+
+void random_seed(World& world, uint32_t seed);
+// Next value 0..32767 of the linear congruential generator.
+int32_t random_next(World& world);
+// One draw mapped to a..b; b comes only for the draw 32767.
+int32_t rand_range(World& world, int32_t a, int32_t b);
+
+// Places a new agent in the lowest free slot; kNoSlot (and nothing written) when full.
+int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGeneCount]);
+void derive_home(World& world, int32_t agent);
+void derive_away(World& world, int32_t agent);
+
+// City-block distance, the only metric of the world.
+inline int32_t city_distance(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  int32_t dx = x1 - x2;
+  int32_t dy = y1 - y2;
+  return (dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy);
+}
