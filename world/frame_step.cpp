@@ -1,0 +1,108 @@
+#include "world/frame_step.h"
+
+#include <ctime>
+
+#include "world/agent_behaviour.h"
+#include "world/genome.h"
+#include "world/life_grid.h"
+#include "world/sound.h"
+
+static uint32_t calendar_seconds(const World& world) {
+  if (world.calendar_seconds != nullptr) return world.calendar_seconds(world.calendar_context);
+  return static_cast<uint32_t>(std::time(nullptr));
+}
+
+void cull_population(World& world, int32_t kind) {
+  AgentTable& t = world.agents;
+  if (kind == kCullCrowding) {
+    for (int32_t i = 0; i < kMaxAgents; ++i) {
+      if (t.alive[i] != 1) continue;
+      for (int32_t j = 0; j < kMaxAgents; ++j) {
+        if (j == i || t.alive[j] != 1) continue;
+        if (city_distance(t.pos_x[i], t.pos_y[i], t.pos_x[j], t.pos_y[j]) < 20) t.alive[j] = 0;
+      }
+    }
+  } else if (kind == kCullRandom) {
+    for (int32_t i = 0; i < kMaxAgents; ++i) {
+      if (t.alive[i] != 1) continue;
+      if (rand_range(world, 0, 100) > 10) t.alive[i] = 0;
+    }
+  }
+
+  for (int32_t e = 0; e < kCellCount; ++e) {
+    world.cells[e] = 0;
+    world.neighbours[e] = 0;
+  }
+
+  for (int32_t i = 0; i < kMaxAgents; ++i) {
+    if (t.alive[i] != 1) continue;
+    t.energy[i] = 2.0f * t.energy[i];
+    if (static_cast<double>(t.genome[i][5]) < t.energy[i]) t.energy[i] = static_cast<float>(t.genome[i][5]);
+  }
+}
+
+int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
+  analyse_bands(world, spectrum);
+  update_sound_levels(world);
+
+  if (world.frame_count == 0) {
+    random_seed(world, calendar_seconds(world));
+    set_default_gene_limits(world);
+  }
+
+  if (world.frame_count > kStartupFrames) {
+    AgentTable& t = world.agents;
+    life_step(world);
+
+    int32_t agent_count = 0;
+    for (int32_t slot = 0; slot < kMaxAgents; ++slot) {
+      if (t.alive[slot] != 1) continue;
+      update_agent(world, slot);
+      agent_count += 1;
+    }
+
+    // Random planting. The drawn row may exceed the grid: the position is taken
+    // as a plane element, which lands in a following column or off the planes.
+    if (rand_range(world, 0, 5) == 1) {
+      const int32_t slot = rand_range(world, 0, 10000);
+      const int32_t y = rand_range(world, 0, 1000);
+      const int32_t x = rand_range(world, 0, 1000);
+      const int32_t e = x * kWorldHeight + y;
+      if (slot < kMaxAgents && e < kCellCount) plant_at(world, e / kWorldHeight, e % kWorldHeight, slot);
+    }
+
+    draw_world(world, canvas.drawing, canvas.background);
+
+    if (world.spawn_mode == 1) {
+      random_genome(world, world.reseed_genome);
+      const int32_t s = spawn_agent(world, 495, 200, world.reseed_genome);
+      if (s != kNoSlot) {
+        t.pos_x[s] = t.home_x[s];
+        t.pos_y[s] = t.home_y[s];
+        t.energy[s] = static_cast<float>(t.genome[s][5] / 2);
+      }
+      agent_count += 1;
+    }
+
+    if (agent_count < 400) rand_range(world, 0, 500);
+
+    if (agent_count <= 6 && world.spawn_mode != 1) {
+      world.spawn_mode = 1;
+      const float energy = static_cast<float>(2 * world.reseed_genome[6]);
+      for (int32_t i = 0; i < kMaxAgents; ++i) {
+        if (t.alive[i] == 1) t.energy[i] = energy;
+      }
+    }
+
+    if (agent_count > 50) world.spawn_mode = 0;
+
+    if (agent_count > 1000) {
+      const int32_t k = rand_range(world, 0, 2);
+      cull_population(world, k == 1 ? kCullRandom : kCullCrowding);
+    }
+  }
+
+  present(canvas);
+  if (world.frame_count < INT32_MAX) world.frame_count += 1;
+  return 0;
+}

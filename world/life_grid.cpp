@@ -1,0 +1,115 @@
+#include "world/life_grid.h"
+
+namespace {
+
+// The 8 cells around a cell, as element offsets in the column-major planes.
+constexpr int32_t kAround[8] = {-401, -1, 399, -400, 400, -399, 1, 401};
+
+inline bool in_plane(int32_t e) { return e >= 0 && e < kCellCount; }
+
+inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
+  if (e > 400 && e < kCellCount - 401) {
+    for (int32_t o : kAround) plane[e + o] += amount;
+    return;
+  }
+  for (int32_t o : kAround) {
+    if (in_plane(e + o)) plane[e + o] += amount;
+  }
+}
+
+struct PatternCell {
+  int32_t offset;  // dx * 400 + dy
+  int32_t gene;
+  int32_t threshold;
+};
+
+// Clockwise ring from the upper-left neighbour, then the four cells two away.
+constexpr PatternCell kPattern[12] = {
+    {-401, 20, 12}, {-1, 21, 12}, {399, 22, 12}, {400, 23, 12},
+    {401, 24, 12},  {1, 25, 12},  {-399, 26, 12}, {-400, 27, 12},
+    {-2, 28, 5},    {2, 29, 5},   {-800, 30, 5},  {800, 31, 5},
+};
+
+inline bool on_grid(int32_t x, int32_t y) {
+  return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
+}
+
+}  // namespace
+
+void life_step(World& world) {
+  int32_t* cells = world.cells;
+  int32_t* next = world.next_cells;
+  int32_t* counts = world.neighbours;
+  int32_t* claimed = world.claimed;
+  int32_t* dead_run = world.dead_run;
+
+  for (int32_t e = 0; e < kCellCount; ++e) {
+    const int32_t n = counts[e];
+    next[e] = cells[e] != 0 ? (n == 2 || n == 3) : (n == 3);
+  }
+
+  // Commit, recording after each live cell how many dead cells follow it down
+  // its column, so the counting pass can jump from live cell to live cell.
+  for (int32_t x = 0; x < kWorldWidth; ++x) {
+    int32_t head = -1;
+    const int32_t base = x * kWorldHeight;
+    for (int32_t y = 0; y < kWorldHeight; ++y) {
+      const int32_t e = base + y;
+      counts[e] = 0;
+      claimed[e] = 0;
+      cells[e] = next[e];
+      if (cells[e] == 1) {
+        head = e;
+      } else if (head >= 0) {
+        dead_run[head] += 1;
+      }
+    }
+  }
+
+  for (int32_t x = 0; x < kWorldWidth; ++x) {
+    const int32_t base = x * kWorldHeight;
+    int32_t y = 0;
+    while (y < kWorldHeight) {
+      const int32_t e = base + y;
+      if (cells[e] == 1) {
+        add_around(counts, e, 1);
+        y += dead_run[e];
+        dead_run[e] = 0;
+      }
+      y += 1;
+    }
+  }
+}
+
+int32_t eat_at(World& world, int32_t x, int32_t y) {
+  if (!on_grid(x, y)) return 0;
+  const int32_t centre = cell_index(x, y);
+  if (world.cells[centre] != 1) return 0;
+  constexpr int32_t kEaten[5] = {0, 400, -400, 1, -1};
+  int32_t eaten = 0;
+  for (int32_t o : kEaten) {
+    const int32_t e = centre + o;
+    if (!in_plane(e) || world.cells[e] != 1) continue;
+    world.cells[e] = 0;
+    add_around(world.neighbours, e, -1);
+    eaten += 1;
+  }
+  return eaten;
+}
+
+int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
+  if (!on_grid(x, y) || agent < 0 || agent >= kMaxAgents) return 0;
+  const int32_t centre = cell_index(x, y);
+  const int32_t* genes = world.agents.genome[agent];
+  int32_t planted = 0;
+  for (const PatternCell& p : kPattern) {
+    if (genes[p.gene] <= p.threshold) continue;
+    const int32_t e = centre + p.offset;
+    if (!in_plane(e)) continue;
+    if (world.neighbours[e] != 3) {
+      world.neighbours[e] = 3;
+      planted += 1;
+    }
+  }
+  return planted;
+}

@@ -1,0 +1,55 @@
+#include "world/renderer.h"
+
+#include <cstring>
+
+#include "world/genome.h"
+
+void canvas_load_state(Canvas& canvas) {
+  std::memset(canvas.drawing.rgb, 255, sizeof(canvas.drawing.rgb));
+  std::memset(canvas.background.rgb, 0, sizeof(canvas.background.rgb));
+  canvas.sink = nullptr;
+  canvas.sink_context = nullptr;
+}
+
+static inline void paint(PixelBuffer& buffer, int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b) {
+  uint8_t* p = buffer.rgb[y][x];
+  p[0] = r;
+  p[1] = g;
+  p[2] = b;
+}
+
+void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& background) {
+  std::memcpy(buffer.rgb, background.rgb, sizeof(buffer.rgb));
+
+  if (world.background_level > 0.2f) {
+    const uint8_t blue = static_cast<uint8_t>(to_int32(world.background_level) & 0xFF);
+    for (int32_t x = 1; x < kWorldWidth - 1; ++x) {
+      const int32_t* column = world.cells + x * kWorldHeight;
+      for (int32_t y = 1; y < kWorldHeight - 1; ++y) {
+        if (column[y] == 1) paint(buffer, x, y, 0, 0, blue);
+      }
+    }
+  }
+
+  const AgentTable& t = world.agents;
+  for (int32_t a = 0; a < kMaxAgents; ++a) {
+    if (t.alive[a] == 0) continue;
+    const int32_t* g = t.genome[a];
+    float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[6] * 0.7 + 0.3);
+    if (brightness > 1.0f) brightness = 1.0f;
+    const uint8_t r = static_cast<uint8_t>(to_int32(g[2] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t gr = static_cast<uint8_t>(to_int32(g[3] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t b = static_cast<uint8_t>(to_int32(g[7] * static_cast<double>(brightness)) & 0xFF);
+    for (int32_t gene = 0; gene < kGeneCount; ++gene) {
+      if (gene_bit(world, a, gene) == 0) continue;
+      const int32_t x = t.pos_x[a] + gene % 6 - 2;
+      const int32_t y = t.pos_y[a] + gene / 6 - 2;
+      if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
+      paint(buffer, x, y, r, gr, b);
+    }
+  }
+}
+
+void present(const Canvas& canvas) {
+  if (canvas.sink != nullptr) canvas.sink(canvas.drawing, canvas.sink_context);
+}

@@ -1,0 +1,82 @@
+#include "world/world_state.h"
+
+#include <cmath>
+#include <cstring>
+
+void world_load_state(World& world) {
+  std::memset(&world, 0, sizeof(World));
+  world.spawn_mode = 1;
+  world.sound_level = 100.0f;
+  world.background_level = 100.0f;
+  world.random_state = 1;
+  world.calendar_seconds = nullptr;
+  world.calendar_context = nullptr;
+}
+
+int32_t to_int32(double value) {
+  // The bounds are exact doubles; truncation of anything strictly between them fits.
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+void random_seed(World& world, uint32_t seed) { world.random_state = seed; }
+
+int32_t random_next(World& world) {
+  world.random_state = world.random_state * 214013u + 2531011u;
+  return static_cast<int32_t>((world.random_state >> 16) & 32767u);
+}
+
+int32_t rand_range(World& world, int32_t a, int32_t b) {
+  const float span = static_cast<float>(b - a);
+  const int32_t r = random_next(world);
+  const double q = r / 32767.0;
+  return a + to_int32(q * static_cast<double>(span));
+}
+
+// Sites are derived with the division first: gene / 80.0 is inexact for some genes,
+// which moves a few rows down by one (gene 23 gives row 114, not 115).
+static int32_t site_coordinate(int32_t gene, double extent, int32_t low, int32_t high) {
+  int32_t v = to_int32(gene / 80.0 * extent);
+  if (v > high) v = high;
+  if (v < low) v = low;
+  return v;
+}
+
+void derive_home(World& world, int32_t agent) {
+  AgentTable& t = world.agents;
+  t.home_x[agent] = site_coordinate(t.genome[agent][0], 1000.0, 10, 990);
+  t.home_y[agent] = site_coordinate(t.genome[agent][1], 400.0, 10, 390);
+}
+
+void derive_away(World& world, int32_t agent) {
+  AgentTable& t = world.agents;
+  t.away_x[agent] = site_coordinate(t.genome[agent][17], 1000.0, 10, 990);
+  t.away_y[agent] = site_coordinate(t.genome[agent][18], 400.0, 10, 390);
+}
+
+int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGeneCount]) {
+  AgentTable& t = world.agents;
+  int32_t s = 0;
+  while (s < kMaxAgents && t.alive[s] != 0) ++s;
+  if (s == kMaxAgents) return kNoSlot;
+  // The genes may be the chosen slot's own (a dead parent breeding into its own
+  // slot), so copy through a temporary.
+  int32_t copy[kGeneCount];
+  std::memcpy(copy, genes, sizeof(copy));
+  t.pos_x[s] = x;
+  t.pos_y[s] = y;
+  t.target_x[s] = 0;
+  t.target_y[s] = 0;
+  t.mode[s] = kModeHome;
+  t.search_radius[s] = 50;
+  t.plant_counter[s] = 0;
+  t.age[s] = 0;
+  t.food_eaten[s] = 0;
+  t.alive[s] = 1;
+  t.crowd[s] = 0;
+  std::memcpy(t.genome[s], copy, sizeof(copy));
+  t.energy[s] = static_cast<float>(2 * copy[6]);
+  derive_home(world, s);
+  derive_away(world, s);
+  return s;
+}
