@@ -82,6 +82,7 @@ void update_agent(World& world, int32_t a) {
     if (t.target_y[a] < t.pos_y[a]) t.pos_y[a] -= step_y;
     if (t.target_x[a] > t.pos_x[a]) t.pos_x[a] += step_x;
     if (t.target_x[a] < t.pos_x[a]) t.pos_x[a] -= step_x;
+    agent_buckets_place(world, a);
 
     // The search radius wears down with the steps taken.
     if (t.search_radius[a] > 20) t.search_radius[a] -= step_x + step_y;

@@ -15,13 +15,15 @@ static uint32_t calendar_seconds(const World& world) {
 void cull_population(World& world, int32_t kind) {
   AgentTable& t = world.agents;
   if (kind == kCullCrowding) {
+    // Killing is the same whatever the order within one survivor's neighbourhood,
+    // so the buckets' slots serve as well as the full pass in slot order.
+    agent_buckets_build(world);
     for (int32_t i = 0; i < kMaxAgents; ++i) {
       if (t.alive[i] != 1) continue;
-      for (int32_t j = 0; j < kMaxAgents; ++j) {
-        if (j == i || t.alive[j] != 1) continue;
-        if (city_distance(t.pos_x[i], t.pos_y[i], t.pos_x[j], t.pos_y[j]) < 20) t.alive[j] = 0;
-      }
+      const int32_t n = agent_buckets_gather(world, t.pos_x[i], t.pos_y[i], 20, i);
+      for (int32_t k = 0; k < n; ++k) t.alive[world.index.buckets.found[k]] = 0;
     }
+    agent_buckets_stop(world);
   } else if (kind == kCullRandom) {
     for (int32_t i = 0; i < kMaxAgents; ++i) {
       if (t.alive[i] != 1) continue;
@@ -29,10 +31,7 @@ void cull_population(World& world, int32_t kind) {
     }
   }
 
-  for (int32_t e = 0; e < kCellCount; ++e) {
-    world.cells[e] = 0;
-    world.neighbours[e] = 0;
-  }
+  wipe_grid(world);
 
   for (int32_t i = 0; i < kMaxAgents; ++i) {
     if (t.alive[i] != 1) continue;
@@ -54,12 +53,16 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
     AgentTable& t = world.agents;
     life_step(world);
 
+    food_index_build(world);
+    agent_buckets_build(world);
     int32_t agent_count = 0;
     for (int32_t slot = 0; slot < kMaxAgents; ++slot) {
       if (t.alive[slot] != 1) continue;
       update_agent(world, slot);
       agent_count += 1;
     }
+    food_index_stop(world);
+    agent_buckets_stop(world);
 
     // Random planting. The drawn row may exceed the grid: the position is taken
     // as a plane element, which lands in a following column or off the planes.
@@ -71,7 +74,7 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
       if (slot < kMaxAgents && e < kCellCount) plant_at(world, e / kWorldHeight, e % kWorldHeight, slot);
     }
 
-    draw_world(world, canvas.drawing, canvas.background);
+    draw_world_tracked(world, canvas);
 
     if (world.spawn_mode == 1) {
       random_genome(world, world.reseed_genome);

@@ -1,5 +1,7 @@
 #include "world/life_grid.h"
 
+#include <cstring>
+
 namespace {
 
 // The 8 cells around a cell, as element offsets in the column-major planes.
@@ -30,13 +32,23 @@ constexpr PatternCell kPattern[12] = {
     {-2, 28, 5},    {2, 29, 5},   {-800, 30, 5},  {800, 31, 5},
 };
 
+inline void track_planted(GridTracker& g, int32_t e) {
+  if (g.planted_count < kPlantedCapacity) {
+    g.planted[g.planted_count++] = e;
+  } else {
+    g.needs_full_pass = 1;
+  }
+}
+
 inline bool on_grid(int32_t x, int32_t y) {
   return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
 }
 
 }  // namespace
 
-void life_step(World& world) {
+// The three passes over the whole grid, for a world whose planes were written
+// directly; afterwards the tracker knows every live cell again.
+static void life_step_full(World& world) {
   int32_t* cells = world.cells;
   int32_t* next = world.next_cells;
   int32_t* counts = world.neighbours;
@@ -66,6 +78,8 @@ void life_step(World& world) {
     }
   }
 
+  GridTracker& g = world.index.grid;
+  g.live_count = 0;
   for (int32_t x = 0; x < kWorldWidth; ++x) {
     const int32_t base = x * kWorldHeight;
     int32_t y = 0;
@@ -73,11 +87,71 @@ void life_step(World& world) {
       const int32_t e = base + y;
       if (cells[e] == 1) {
         add_around(counts, e, 1);
+        g.live[g.live_count++] = e;
         y += dead_run[e];
         dead_run[e] = 0;
       }
       y += 1;
     }
+  }
+  g.planted_count = 0;
+  g.needs_full_pass = 0;
+}
+
+// The same generation from the tracked cells alone. Outside the last generation's
+// live cells, their neighbourhoods and the planted cells every cell is dead with a
+// count of 0 and stays so; the planes end exactly as the full passes leave them.
+static void life_step_tracked(World& world) {
+  GridTracker& g = world.index.grid;
+  int32_t* cells = world.cells;
+  int32_t* next = world.next_cells;
+  int32_t* counts = world.neighbours;
+
+  int32_t n = 0;
+  auto visit = [&](int32_t e) {
+    if (g.mark[e] == 0) {
+      g.mark[e] = 1;
+      g.candidates[n++] = e;
+    }
+  };
+  for (int32_t i = 0; i < g.live_count; ++i) {
+    const int32_t e = g.live[i];
+    visit(e);
+    if (e > 400 && e < kCellCount - 401) {
+      for (int32_t o : kAround) visit(e + o);
+    } else {
+      for (int32_t o : kAround) {
+        if (in_plane(e + o)) visit(e + o);
+      }
+    }
+  }
+  for (int32_t i = 0; i < g.planted_count; ++i) visit(g.planted[i]);
+
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t e = g.candidates[i];
+    const int32_t c = counts[e];
+    next[e] = cells[e] != 0 ? (c == 2 || c == 3) : (c == 3);
+  }
+
+  int32_t live = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t e = g.candidates[i];
+    g.mark[e] = 0;
+    counts[e] = 0;
+    world.claimed[e] = 0;
+    cells[e] = next[e];
+    if (cells[e] == 1) g.live[live++] = e;
+  }
+  g.live_count = live;
+  for (int32_t i = 0; i < live; ++i) add_around(counts, g.live[i], 1);
+  g.planted_count = 0;
+}
+
+void life_step(World& world) {
+  if (world.index.grid.needs_full_pass) {
+    life_step_full(world);
+  } else {
+    life_step_tracked(world);
   }
 }
 
@@ -90,6 +164,7 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
   for (int32_t o : kEaten) {
     const int32_t e = centre + o;
     if (!in_plane(e) || world.cells[e] != 1) continue;
+    if (world.claimed[e] == 0) food_index_take(world, e);
     world.cells[e] = 0;
     add_around(world.neighbours, e, -1);
     eaten += 1;
@@ -109,7 +184,27 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
     if (world.neighbours[e] != 3) {
       world.neighbours[e] = 3;
       planted += 1;
+      track_planted(world.index.grid, e);
     }
   }
   return planted;
+}
+
+void wipe_grid(World& world) {
+  GridTracker& g = world.index.grid;
+  if (g.needs_full_pass) {
+    std::memset(world.cells, 0, sizeof(world.cells));
+    std::memset(world.neighbours, 0, sizeof(world.neighbours));
+    return;
+  }
+  // Only tracked cells can be live or carry a count.
+  for (int32_t i = 0; i < g.live_count; ++i) {
+    const int32_t e = g.live[i];
+    world.cells[e] = 0;
+    world.neighbours[e] = 0;
+    for (int32_t o : kAround) {
+      if (in_plane(e + o)) world.neighbours[e + o] = 0;
+    }
+  }
+  for (int32_t i = 0; i < g.planted_count; ++i) world.neighbours[g.planted[i]] = 0;
 }

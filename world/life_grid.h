@@ -14,3 +14,5 @@ void life_step(World& world);
 int32_t eat_at(World& world, int32_t x, int32_t y);
 // Forces the counts of the agent's planting pattern around (x, y) to 3; 0..12.
 int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent);
+// Every cell dead and every count 0; the other planes are left as they are.
+void wipe_grid(World& world);

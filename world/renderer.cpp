@@ -9,6 +9,8 @@ void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.background.rgb, 0, sizeof(canvas.background.rgb));
   canvas.sink = nullptr;
   canvas.sink_context = nullptr;
+  canvas.painted_valid = 0;
+  canvas.painted_count = 0;
 }
 
 static inline void paint(PixelBuffer& buffer, int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b) {
@@ -18,19 +20,14 @@ static inline void paint(PixelBuffer& buffer, int32_t x, int32_t y, uint8_t r, u
   p[2] = b;
 }
 
-void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& background) {
-  std::memcpy(buffer.rgb, background.rgb, sizeof(buffer.rgb));
+static inline uint8_t cell_blue(const World& world) {
+  return static_cast<uint8_t>(to_int32(world.background_level) & 0xFF);
+}
 
-  if (world.background_level > 0.2f) {
-    const uint8_t blue = static_cast<uint8_t>(to_int32(world.background_level) & 0xFF);
-    for (int32_t x = 1; x < kWorldWidth - 1; ++x) {
-      const int32_t* column = world.cells + x * kWorldHeight;
-      for (int32_t y = 1; y < kWorldHeight - 1; ++y) {
-        if (column[y] == 1) paint(buffer, x, y, 0, 0, blue);
-      }
-    }
-  }
-
+// Agents' sprites in slot order, a later slot over an earlier; calls mark(x, y)
+// for each painted pixel.
+template <typename Mark>
+static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
   const AgentTable& t = world.agents;
   for (int32_t a = 0; a < kMaxAgents; ++a) {
     if (t.alive[a] == 0) continue;
@@ -46,8 +43,73 @@ void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& back
       const int32_t y = t.pos_y[a] + gene / 6 - 2;
       if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
       paint(buffer, x, y, r, gr, b);
+      mark(x, y);
     }
   }
+}
+
+void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& background) {
+  std::memcpy(buffer.rgb, background.rgb, sizeof(buffer.rgb));
+
+  if (world.background_level > 0.2f) {
+    const uint8_t blue = cell_blue(world);
+    for (int32_t x = 1; x < kWorldWidth - 1; ++x) {
+      const int32_t* column = world.cells + x * kWorldHeight;
+      for (int32_t y = 1; y < kWorldHeight - 1; ++y) {
+        if (column[y] == 1) paint(buffer, x, y, 0, 0, blue);
+      }
+    }
+  }
+  draw_agents(world, buffer, [](int32_t, int32_t) {});
+}
+
+void draw_world_tracked(const World& world, Canvas& canvas) {
+  const GridTracker& g = world.index.grid;
+  if (g.needs_full_pass) {
+    draw_world(world, canvas.drawing, canvas.background);
+    canvas.painted_valid = 0;
+    return;
+  }
+  PixelBuffer& buffer = canvas.drawing;
+  if (canvas.painted_valid) {
+    for (int32_t i = 0; i < canvas.painted_count; ++i) {
+      const int32_t p = canvas.painted[i];
+      const uint8_t* from = canvas.background.rgb[p / kWorldWidth][p % kWorldWidth];
+      uint8_t* to = buffer.rgb[p / kWorldWidth][p % kWorldWidth];
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
+    }
+  } else {
+    std::memcpy(buffer.rgb, canvas.background.rgb, sizeof(buffer.rgb));
+  }
+
+  int32_t count = 0;
+  bool overflow = false;
+  auto mark = [&](int32_t x, int32_t y) {
+    if (count < kPaintedCapacity) {
+      canvas.painted[count++] = y * kWorldWidth + x;
+    } else {
+      overflow = true;
+    }
+  };
+
+  // Every live cell is on the tracker's list (some of those since eaten).
+  if (world.background_level > 0.2f) {
+    const uint8_t blue = cell_blue(world);
+    for (int32_t i = 0; i < g.live_count; ++i) {
+      const int32_t e = g.live[i];
+      if (world.cells[e] != 1) continue;
+      const int32_t x = e / kWorldHeight;
+      const int32_t y = e % kWorldHeight;
+      if (x < 1 || x > kWorldWidth - 2 || y < 1 || y > kWorldHeight - 2) continue;
+      paint(buffer, x, y, 0, 0, blue);
+      mark(x, y);
+    }
+  }
+  draw_agents(world, buffer, mark);
+  canvas.painted_count = count;
+  canvas.painted_valid = overflow ? 0 : 1;
 }
 
 void present(const Canvas& canvas) {

@@ -11,6 +11,7 @@ inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   world.agents.target_x[agent] = x;
   world.agents.target_y[agent] = y;
   world.claimed[e] = 1;
+  food_index_take(world, e);
   return true;
 }
 
@@ -37,9 +38,68 @@ inline bool scan_column(World& world, int32_t agent, int32_t x, int32_t y0, int3
   return false;
 }
 
+// The same sides, stepping over row or column segments that hold no food.
+inline bool scan_row_indexed(World& world, int32_t agent, int32_t y, int32_t x0, int32_t length) {
+  const FoodIndex& f = world.index.food;
+  if (!searchable_row(y) || f.row_total[y] == 0) return false;
+  int32_t x = x0 < 1 ? 1 : x0;
+  int32_t to = x0 + length - 1;
+  if (to > kWorldWidth - 1) to = kWorldWidth - 1;
+  while (x <= to) {
+    const int32_t segment = x >> kFoodSegmentShift;
+    int32_t segment_end = ((segment + 1) << kFoodSegmentShift) - 1;
+    if (segment_end > to) segment_end = to;
+    if (f.row_segment[y][segment] != 0) {
+      for (; x <= segment_end; ++x) {
+        if (try_claim(world, agent, x, y)) return true;
+      }
+    }
+    x = segment_end + 1;
+  }
+  return false;
+}
+
+inline bool scan_column_indexed(World& world, int32_t agent, int32_t x, int32_t y0, int32_t length) {
+  const FoodIndex& f = world.index.food;
+  if (!searchable_column(x) || f.column_total[x] == 0) return false;
+  int32_t y = y0 < 1 ? 1 : y0;
+  int32_t to = y0 + length - 1;
+  if (to > kWorldHeight - 1) to = kWorldHeight - 1;
+  while (y <= to) {
+    const int32_t segment = y >> kFoodSegmentShift;
+    int32_t segment_end = ((segment + 1) << kFoodSegmentShift) - 1;
+    if (segment_end > to) segment_end = to;
+    if (f.column_segment[x][segment] != 0) {
+      for (; y <= segment_end; ++y) {
+        if (try_claim(world, agent, x, y)) return true;
+      }
+    }
+    y = segment_end + 1;
+  }
+  return false;
+}
+
+int32_t find_food_indexed(World& world, int32_t agent) {
+  const int32_t px = world.agents.pos_x[agent];
+  const int32_t py = world.agents.pos_y[agent];
+  const int32_t rings = world.agents.search_radius[agent];
+  if (world.index.food.total == 0) return 0;
+  for (int32_t i = 1; i < rings; ++i) {
+    // Once a ring lies wholly off the grid, so do all that follow.
+    if (py - i < 1 && py + i > kWorldHeight - 1 && px - i < 1 && px + i > kWorldWidth - 1) break;
+    const int32_t side = 2 * i;
+    if (scan_row_indexed(world, agent, py - i, px - i, side)) return 1;
+    if (scan_row_indexed(world, agent, py + i, px - i, side)) return 1;
+    if (scan_column_indexed(world, agent, px - i, py - i, side)) return 1;
+    if (scan_column_indexed(world, agent, px + i, py - i, side)) return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int32_t find_food(World& world, int32_t agent) {
+  if (world.index.food.active) return find_food_indexed(world, agent);
   const int32_t px = world.agents.pos_x[agent];
   const int32_t py = world.agents.pos_y[agent];
   const int32_t rings = world.agents.search_radius[agent];
@@ -54,31 +114,47 @@ int32_t find_food(World& world, int32_t agent) {
   return 0;
 }
 
+// One meeting of the scan: mates pass, others are counted and rivals fight.
+static inline void meet(World& world, int32_t a, int32_t j) {
+  AgentTable& t = world.agents;
+  int32_t g = t.genome[a][12] - t.genome[j][12];
+  if (g < 0) g = -g;
+  const bool mates = g <= 100 && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
+  if (!mates) {
+    t.crowd[a] += 1;
+    if (g > 20) {
+      const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][5];
+      const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][5];
+      const int32_t winner = fullness_j > fullness_a ? j : a;
+      const int32_t loser = winner == a ? j : a;
+      t.alive[loser] = 0;
+      const float spoils = t.energy[loser];
+      t.energy[winner] = t.energy[winner] + spoils;
+      t.food_eaten[winner] =
+          to_int32(static_cast<double>(t.food_eaten[winner]) + static_cast<double>(spoils));
+    }
+  }
+  if (t.crowd[a] > t.genome[a][14]) t.alive[a] = 0;
+}
+
 void contact_scan(World& world, int32_t agent) {
   AgentTable& t = world.agents;
   const int32_t a = agent;
+  const int32_t reach = t.genome[a][19];
   t.crowd[a] = 0;
+  if (world.index.buckets.active && reach <= kWorldWidth) {
+    // Positions do not change during a scan and nobody is born in it, so the slots
+    // in reach at its start, in ascending order, are the ones the full pass meets.
+    const int32_t n = agent_buckets_gather(world, t.pos_x[a], t.pos_y[a], reach, a);
+    const int32_t* found = world.index.buckets.found;
+    for (int32_t i = 0; i < n; ++i) {
+      if (t.alive[found[i]] != 0) meet(world, a, found[i]);
+    }
+    return;
+  }
   for (int32_t j = 0; j < kMaxAgents; ++j) {
     if (j == a || t.alive[j] == 0) continue;
-    const int32_t d = city_distance(t.pos_x[a], t.pos_y[a], t.pos_x[j], t.pos_y[j]);
-    if (d >= t.genome[a][19]) continue;
-    int32_t g = t.genome[a][12] - t.genome[j][12];
-    if (g < 0) g = -g;
-    const bool mates = g <= 100 && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
-    if (!mates) {
-      t.crowd[a] += 1;
-      if (g > 20) {
-        const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][5];
-        const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][5];
-        const int32_t winner = fullness_j > fullness_a ? j : a;
-        const int32_t loser = winner == a ? j : a;
-        t.alive[loser] = 0;
-        const float spoils = t.energy[loser];
-        t.energy[winner] = t.energy[winner] + spoils;
-        t.food_eaten[winner] =
-            to_int32(static_cast<double>(t.food_eaten[winner]) + static_cast<double>(spoils));
-      }
-    }
-    if (t.crowd[a] > t.genome[a][14]) t.alive[a] = 0;
+    if (city_distance(t.pos_x[a], t.pos_y[a], t.pos_x[j], t.pos_y[j]) >= reach) continue;
+    meet(world, a, j);
   }
 }

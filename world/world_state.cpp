@@ -11,6 +11,7 @@ void world_load_state(World& world) {
   world.random_state = 1;
   world.calendar_seconds = nullptr;
   world.calendar_context = nullptr;
+  world_reindex(world);
 }
 
 int32_t to_int32(double value) {
@@ -78,5 +79,6 @@ int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGen
   t.energy[s] = static_cast<float>(2 * copy[6]);
   derive_home(world, s);
   derive_away(world, s);
+  agent_buckets_place(world, s);
   return s;
 }

@@ -24,6 +24,8 @@ constexpr int32_t kModeHome = 1;
 constexpr int32_t kModeAway = 2;
 constexpr int32_t kModeMate = 3;
 
+#include "world/world_index.h"
+
 struct GeneLimits {
   int32_t gene_min[kGeneCount];
   int32_t gene_init_lo[kGeneCount];
@@ -84,11 +86,17 @@ struct World {
   // first frame. Null means the system clock.
   uint32_t (*calendar_seconds)(void* context);
   void* calendar_context;
+
+  // Derived data kept in step with the above; see world_index.h.
+  WorldIndex index;
 };
 
 // Puts a world into its load state: all zero except spawn_mode 1, both sound
 // levels 100.0 and the random state 1.
 void world_load_state(World& world);
+
+// After writing the grid planes directly: the next Life step rebuilds its tracking.
+void world_reindex(World& world);
 
 // The one float-to-int conversion: truncation toward zero; NaN or a value outside
 // the int32 range gives INT32_MIN, as the x86 conversion does.

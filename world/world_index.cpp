@@ -1,0 +1,135 @@
+#include <algorithm>
+#include <cstring>
+
+#include "world/world_state.h"
+
+void world_reindex(World& world) {
+  world.index.grid.needs_full_pass = 1;
+  world.index.food.active = 0;
+  world.index.buckets.active = 0;
+}
+
+// ---- food ----
+
+static inline void food_add(FoodIndex& f, int32_t e, int32_t amount) {
+  const int32_t x = e / kWorldHeight;
+  const int32_t y = e % kWorldHeight;
+  f.total += amount;
+  f.row_total[y] += amount;
+  f.column_total[x] += amount;
+  f.row_segment[y][x >> kFoodSegmentShift] += amount;
+  f.column_segment[x][y >> kFoodSegmentShift] += amount;
+}
+
+void food_index_build(World& world) {
+  FoodIndex& f = world.index.food;
+  const GridTracker& g = world.index.grid;
+  std::memset(&f, 0, sizeof(FoodIndex));
+  for (int32_t i = 0; i < g.live_count; ++i) {
+    const int32_t e = g.live[i];
+    if (world.cells[e] == 1 && world.claimed[e] == 0) food_add(f, e, 1);
+  }
+  f.active = 1;
+}
+
+void food_index_stop(World& world) { world.index.food.active = 0; }
+
+void food_index_take(World& world, int32_t e) {
+  if (world.index.food.active) food_add(world.index.food, e, -1);
+}
+
+// ---- agents ----
+
+static inline int32_t bucket_column(int32_t x) {
+  if (x < -kBucketMargin) return 0;
+  const int32_t c = (x + kBucketMargin) >> kBucketShift;
+  return c < kBucketColumns ? c : kBucketColumns - 1;
+}
+
+static inline int32_t bucket_row(int32_t y) {
+  if (y < -kBucketMargin) return 0;
+  const int32_t r = (y + kBucketMargin) >> kBucketShift;
+  return r < kBucketRows ? r : kBucketRows - 1;
+}
+
+static inline void bucket_unlink(AgentBuckets& b, int32_t s) {
+  const int32_t p = b.prev[s];
+  const int32_t n = b.next[s];
+  if (p >= 0) {
+    b.next[p] = n;
+  } else {
+    b.head[b.bucket[s]] = n;
+  }
+  if (n >= 0) b.prev[n] = p;
+  b.bucket[s] = -1;
+}
+
+static inline void bucket_link(AgentBuckets& b, int32_t s, int32_t k) {
+  b.bucket[s] = k;
+  b.prev[s] = -1;
+  b.next[s] = b.head[k];
+  if (b.head[k] >= 0) b.prev[b.head[k]] = s;
+  b.head[k] = s;
+}
+
+void agent_buckets_build(World& world) {
+  AgentBuckets& b = world.index.buckets;
+  const AgentTable& t = world.agents;
+  std::fill(b.head, b.head + kBucketRows * kBucketColumns, -1);
+  // Descending, so that each bucket's list starts in ascending slot order.
+  for (int32_t s = kMaxAgents - 1; s >= 0; --s) {
+    if (t.alive[s] == 1) {
+      bucket_link(b, s, bucket_row(t.pos_y[s]) * kBucketColumns + bucket_column(t.pos_x[s]));
+    } else {
+      b.bucket[s] = -1;
+    }
+  }
+  b.active = 1;
+}
+
+void agent_buckets_stop(World& world) { world.index.buckets.active = 0; }
+
+void agent_buckets_place(World& world, int32_t slot) {
+  AgentBuckets& b = world.index.buckets;
+  if (!b.active) return;
+  const int32_t k =
+      bucket_row(world.agents.pos_y[slot]) * kBucketColumns + bucket_column(world.agents.pos_x[slot]);
+  if (b.bucket[slot] == k) return;
+  if (b.bucket[slot] >= 0) bucket_unlink(b, slot);
+  bucket_link(b, slot, k);
+}
+
+// Lowest and highest coordinate a bucket holds; the outermost buckets are unbounded.
+static inline void bucket_span(int32_t index, int32_t count, int32_t& low, int32_t& high) {
+  low = index == 0 ? INT32_MIN / 4 : (index << kBucketShift) - kBucketMargin;
+  high = index == count - 1 ? INT32_MAX / 4 : ((index + 1) << kBucketShift) - kBucketMargin - 1;
+}
+
+int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude) {
+  AgentBuckets& b = world.index.buckets;
+  const AgentTable& t = world.agents;
+  if (reach <= 0) return 0;
+  const int32_t c0 = bucket_column(x - (reach - 1));
+  const int32_t c1 = bucket_column(x + (reach - 1));
+  const int32_t r0 = bucket_row(y - (reach - 1));
+  const int32_t r1 = bucket_row(y + (reach - 1));
+  int32_t n = 0;
+  for (int32_t r = r0; r <= r1; ++r) {
+    int32_t ylo, yhi;
+    bucket_span(r, kBucketRows, ylo, yhi);
+    const int32_t gap_y = y < ylo ? ylo - y : (y > yhi ? y - yhi : 0);
+    if (gap_y >= reach) continue;
+    for (int32_t c = c0; c <= c1; ++c) {
+      int32_t xlo, xhi;
+      bucket_span(c, kBucketColumns, xlo, xhi);
+      const int32_t gap_x = x < xlo ? xlo - x : (x > xhi ? x - xhi : 0);
+      if (gap_x + gap_y >= reach) continue;
+      for (int32_t s = b.head[r * kBucketColumns + c]; s >= 0; s = b.next[s]) {
+        if (s == exclude || t.alive[s] != 1) continue;
+        if (city_distance(x, y, t.pos_x[s], t.pos_y[s]) < reach) b.found[n++] = s;
+      }
+    }
+  }
+  std::sort(b.found, b.found + n);
+  return n;
+}

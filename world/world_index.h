@@ -1,0 +1,88 @@
+#pragma once
+// Indexes kept beside the World's planes and agent table so that a frame costs in
+// proportion to what happens in it rather than to the size of the world. None of
+// them is part of the world's state: every operation gives the same result with or
+// without them, and the recorded traces check that.
+//
+// - GridTracker: the cells that were live at the end of the last Life step, plus the
+//   cells whose counts planting forced since. Every cell outside these lists and their
+//   neighbourhoods is dead with a count of 0, so a Life step need only visit them.
+// - FoodIndex: unclaimed live cells counted per row segment and per column segment, so
+//   a food search steps over empty stretches of its rings at once. Built after each
+//   Life step and kept in step by eating and claiming while the agents move.
+// - AgentBuckets: agents by 32 x 32 cell bucket of their position, so a contact scan
+//   only looks at slots near the agent. Built at the start of each frame's agent loop
+//   and kept in step as agents move and spawn.
+//
+// Code that writes the grid planes directly (tests building a scene, a loaded
+// snapshot) calls world_reindex afterwards; the next Life step then takes the full
+// passes and starts tracking again.
+#include <cstdint>
+
+// Reached only through world_state.h, which defines the world's sizes first.
+
+constexpr int32_t kPlantedCapacity = 65536;
+
+struct GridTracker {
+  int32_t needs_full_pass;
+  int32_t live_count;
+  int32_t planted_count;
+  int32_t live[kCellCount];
+  int32_t planted[kPlantedCapacity];
+  int32_t candidates[kCellCount];
+  uint8_t mark[kCellCount];
+};
+
+constexpr int32_t kFoodSegmentShift = 4;
+constexpr int32_t kRowSegments = (kWorldWidth + 15) >> kFoodSegmentShift;
+constexpr int32_t kColumnSegments = (kWorldHeight + 15) >> kFoodSegmentShift;
+
+struct FoodIndex {
+  int32_t active;
+  int32_t total;
+  int32_t row_total[kWorldHeight];
+  int32_t column_total[kWorldWidth];
+  int32_t row_segment[kWorldHeight][kRowSegments];
+  int32_t column_segment[kWorldWidth][kColumnSegments];
+};
+
+// Agents may stand a little off the grid; positions beyond the margin share the
+// outermost buckets, which the queries treat as unbounded.
+constexpr int32_t kBucketShift = 5;
+constexpr int32_t kBucketMargin = 64;
+constexpr int32_t kBucketColumns = ((kWorldWidth + 2 * kBucketMargin) >> kBucketShift) + 1;
+constexpr int32_t kBucketRows = ((kWorldHeight + 2 * kBucketMargin) >> kBucketShift) + 1;
+
+struct AgentBuckets {
+  int32_t active;
+  int32_t head[kBucketRows * kBucketColumns];
+  int32_t next[kMaxAgents];
+  int32_t prev[kMaxAgents];
+  int32_t bucket[kMaxAgents];  // -1 while the slot is in no bucket
+  int32_t found[kMaxAgents];   // one query's slots
+};
+
+struct WorldIndex {
+  GridTracker grid;
+  FoodIndex food;
+  AgentBuckets buckets;
+};
+
+struct World;
+
+// Unclaimed live cells from the tracker's live list; the index then follows eating
+// and claiming until food_index_stop.
+void food_index_build(World& world);
+void food_index_stop(World& world);
+// Cell e stops being food (eaten or claimed); only while the index is active.
+void food_index_take(World& world, int32_t e);
+
+// Live agents into buckets; the buckets then follow moves and spawns until
+// agent_buckets_stop.
+void agent_buckets_build(World& world);
+void agent_buckets_stop(World& world);
+// After the slot's position changed or the slot was spawned; only while active.
+void agent_buckets_place(World& world, int32_t slot);
+// Live slots other than `exclude` whose city-block distance from (x, y) is below
+// reach, in ascending slot order, into world.index.buckets.found; returns how many.
+int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude);
