@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The 8 cells around a cell, as element offsets in the column-major planes.
@@ -95,7 +99,50 @@ static void life_step_full(World& world) {
     }
   }
   g.planted_count = 0;
+  g.claimed_count = 0;
   g.needs_full_pass = 0;
+}
+
+// Rule and commit for the 8 cells from element base; appends the live ones to
+// live_list in element order and returns the new length.
+static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* live_list, int32_t live) {
+  int32_t* cells = world.cells + base;
+  int32_t* next = world.next_cells + base;
+  int32_t* counts = world.neighbours + base;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i two = _mm_set1_epi32(2);
+  const __m128i three = _mm_set1_epi32(3);
+  const __m128i one = _mm_set1_epi32(1);
+  for (int32_t half = 0; half < 8; half += 4) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + half));
+    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + half));
+    const __m128i dead = _mm_cmpeq_epi32(c, zero);
+    const __m128i born_or_kept = _mm_cmpeq_epi32(n, three);
+    const __m128i kept = _mm_andnot_si128(dead, _mm_cmpeq_epi32(n, two));
+    const __m128i alive = _mm_or_si128(born_or_kept, kept);
+    const __m128i v = _mm_and_si128(alive, one);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(next + half), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + half), v);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(counts + half), zero);
+    int32_t bits = _mm_movemask_ps(_mm_castsi128_ps(alive));
+    while (bits != 0) {
+      const int32_t lane = __builtin_ctz(static_cast<unsigned>(bits));
+      live_list[live++] = base + half + lane;
+      bits &= bits - 1;
+    }
+  }
+#else
+  for (int32_t i = 0; i < 8; ++i) {
+    const int32_t n = counts[i];
+    const int32_t v = cells[i] != 0 ? (n == 2 || n == 3) : (n == 3);
+    next[i] = v;
+    cells[i] = v;
+    counts[i] = 0;
+    if (v) live_list[live++] = base + i;
+  }
+#endif
+  return live;
 }
 
 // The same generation from the tracked cells alone. Outside the last generation's
@@ -103,48 +150,45 @@ static void life_step_full(World& world) {
 // count of 0 and stays so; the planes end exactly as the full passes leave them.
 static void life_step_tracked(World& world) {
   GridTracker& g = world.index.grid;
-  int32_t* cells = world.cells;
-  int32_t* next = world.next_cells;
   int32_t* counts = world.neighbours;
+  uint8_t* marked = g.chunk_marked;
 
-  int32_t n = 0;
-  auto visit = [&](int32_t e) {
-    if (g.mark[e] == 0) {
-      g.mark[e] = 1;
-      g.candidates[n++] = e;
-    }
+  // A cell's neighbourhood is three runs of three elements: a chunk of 8 holds the
+  // start or the end of each run.
+  auto mark_run = [&](int32_t first) {
+    int32_t last = first + 2;
+    if (first < 0) first = 0;
+    if (last > kCellCount - 1) last = kCellCount - 1;
+    if (first > last) return;
+    marked[first >> kChunkShift] = 1;
+    marked[last >> kChunkShift] = 1;
   };
   for (int32_t i = 0; i < g.live_count; ++i) {
     const int32_t e = g.live[i];
-    visit(e);
-    if (e > 400 && e < kCellCount - 401) {
-      for (int32_t o : kAround) visit(e + o);
-    } else {
-      for (int32_t o : kAround) {
-        if (in_plane(e + o)) visit(e + o);
-      }
-    }
+    mark_run(e - 401);
+    mark_run(e - 1);
+    mark_run(e + 399);
   }
-  for (int32_t i = 0; i < g.planted_count; ++i) visit(g.planted[i]);
+  for (int32_t i = 0; i < g.planted_count; ++i) marked[g.planted[i] >> kChunkShift] = 1;
 
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t e = g.candidates[i];
-    const int32_t c = counts[e];
-    next[e] = cells[e] != 0 ? (c == 2 || c == 3) : (c == 3);
-  }
-
+  // Each cell's next state depends only on its own kind and count, so the rule and
+  // the commit are one sweep; the counts are rebuilt after it from the new live cells.
   int32_t live = 0;
-  for (int32_t i = 0; i < n; ++i) {
-    const int32_t e = g.candidates[i];
-    g.mark[e] = 0;
-    counts[e] = 0;
-    world.claimed[e] = 0;
-    cells[e] = next[e];
-    if (cells[e] == 1) g.live[live++] = e;
+  for (int32_t c = 0; c < kChunkCount; c += 8) {
+    uint64_t word;
+    std::memcpy(&word, marked + c, sizeof(word));
+    if (word == 0) continue;
+    for (int32_t k = c; k < c + 8; ++k) {
+      if (marked[k] == 0) continue;
+      marked[k] = 0;
+      live = sweep_chunk(world, k << kChunkShift, g.live, live);
+    }
   }
   g.live_count = live;
   for (int32_t i = 0; i < live; ++i) add_around(counts, g.live[i], 1);
+  for (int32_t i = 0; i < g.claimed_count; ++i) world.claimed[g.claimed[i]] = 0;
   g.planted_count = 0;
+  g.claimed_count = 0;
 }
 
 void life_step(World& world) {

@@ -72,13 +72,13 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   }
   PixelBuffer& buffer = canvas.drawing;
   if (canvas.painted_valid) {
+    const uint8_t* from = &canvas.background.rgb[0][0][0];
+    uint8_t* to = &buffer.rgb[0][0][0];
     for (int32_t i = 0; i < canvas.painted_count; ++i) {
       const int32_t p = canvas.painted[i];
-      const uint8_t* from = canvas.background.rgb[p / kWorldWidth][p % kWorldWidth];
-      uint8_t* to = buffer.rgb[p / kWorldWidth][p % kWorldWidth];
-      to[0] = from[0];
-      to[1] = from[1];
-      to[2] = from[2];
+      to[p] = from[p];
+      to[p + 1] = from[p + 1];
+      to[p + 2] = from[p + 2];
     }
   } else {
     std::memcpy(buffer.rgb, canvas.background.rgb, sizeof(buffer.rgb));
@@ -88,7 +88,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   bool overflow = false;
   auto mark = [&](int32_t x, int32_t y) {
     if (count < kPaintedCapacity) {
-      canvas.painted[count++] = y * kWorldWidth + x;
+      canvas.painted[count++] = (y * kWorldWidth + x) * 3;
     } else {
       overflow = true;
     }

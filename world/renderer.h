@@ -23,7 +23,7 @@ struct Canvas {
   void* sink_context;
   int32_t painted_valid;  // 0: the drawing may differ anywhere (white at start)
   int32_t painted_count;
-  int32_t painted[kPaintedCapacity];  // y * kWorldWidth + x
+  int32_t painted[kPaintedCapacity];  // byte offsets into the rgb array
 };
 
 // Drawing buffer white, background black, no sink.

@@ -11,6 +11,12 @@ inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   world.agents.target_x[agent] = x;
   world.agents.target_y[agent] = y;
   world.claimed[e] = 1;
+  GridTracker& g = world.index.grid;
+  if (g.claimed_count < kClaimedCapacity) {
+    g.claimed[g.claimed_count++] = e;
+  } else {
+    g.needs_full_pass = 1;
+  }
   food_index_take(world, e);
   return true;
 }

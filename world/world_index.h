@@ -4,9 +4,12 @@
 // them is part of the world's state: every operation gives the same result with or
 // without them, and the recorded traces check that.
 //
-// - GridTracker: the cells that were live at the end of the last Life step, plus the
-//   cells whose counts planting forced since. Every cell outside these lists and their
-//   neighbourhoods is dead with a count of 0, so a Life step need only visit them.
+// - GridTracker: the cells that were live at the end of the last Life step (in element
+//   order), plus the cells whose counts planting forced since. Every cell outside these
+//   lists and their neighbourhoods is dead with a count of 0, so a Life step need only
+//   visit them: it marks the 8-element chunks that hold such cells and sweeps those in
+//   memory order. Sweeping a dead cell with a count of 0 changes nothing, so a chunk's
+//   other cells do no harm.
 // - FoodIndex: unclaimed live cells counted per row segment and per column segment, so
 //   a food search steps over empty stretches of its rings at once. Built after each
 //   Life step and kept in step by eating and claiming while the agents move.
@@ -23,14 +26,20 @@
 
 constexpr int32_t kPlantedCapacity = 65536;
 
+constexpr int32_t kChunkShift = 3;
+constexpr int32_t kChunkCount = kCellCount >> kChunkShift;
+
+constexpr int32_t kClaimedCapacity = 65536;
+
 struct GridTracker {
   int32_t needs_full_pass;
   int32_t live_count;
   int32_t planted_count;
+  int32_t claimed_count;
   int32_t live[kCellCount];
   int32_t planted[kPlantedCapacity];
-  int32_t candidates[kCellCount];
-  uint8_t mark[kCellCount];
+  int32_t claimed[kClaimedCapacity];  // claimed cells, so the step clears just those
+  uint8_t chunk_marked[kChunkCount];
 };
 
 constexpr int32_t kFoodSegmentShift = 4;
@@ -42,8 +51,8 @@ struct FoodIndex {
   int32_t total;
   int32_t row_total[kWorldHeight];
   int32_t column_total[kWorldWidth];
-  int32_t row_segment[kWorldHeight][kRowSegments];
-  int32_t column_segment[kWorldWidth][kColumnSegments];
+  uint8_t row_segment[kWorldHeight][kRowSegments];  // at most 16 each
+  uint8_t column_segment[kWorldWidth][kColumnSegments];
 };
 
 // Agents may stand a little off the grid; positions beyond the margin share the
