@@ -92,7 +92,8 @@ void update_agent(World& world, int32_t a) {
       const int32_t n = eat_at(world, t.pos_x[a], t.pos_y[a]);
       t.energy[a] = t.energy[a] + static_cast<float>(n);
       if (n > 0) {
-        t.food_eaten[a] += n;
+        // Wrapping, as the counter would on the machine: fights can leave it anywhere.
+        t.food_eaten[a] = static_cast<int32_t>(static_cast<uint32_t>(t.food_eaten[a]) + static_cast<uint32_t>(n));
       } else if (t.energy[a] > 0.0f) {
         const double cost = (step_x + step_y) * (t.genome[a][10] / 60.0);
         t.energy[a] = t.energy[a] - static_cast<float>(cost);

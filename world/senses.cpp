@@ -2,9 +2,6 @@
 
 namespace {
 
-inline bool searchable_column(int32_t x) { return x >= 1 && x <= kWorldWidth - 1; }
-inline bool searchable_row(int32_t y) { return y >= 1 && y <= kWorldHeight - 1; }
-
 inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   const int32_t e = cell_index(x, y);
   if (world.cells[e] != 1 || world.claimed[e] != 0) return false;
@@ -21,36 +18,60 @@ inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   return true;
 }
 
+// Ring sides are worked out in 64 bits: an agent far off the grid with a wide search
+// must not overflow. A side's cells within the searchable columns or rows, as
+// [from, to]; empty when from > to.
+inline void clip_side(int64_t start, int64_t length, int32_t limit, int32_t& from, int32_t& to) {
+  const int64_t first = start < 1 ? 1 : start;
+  const int64_t last = start + length - 1 > limit ? limit : start + length - 1;
+  from = first > limit ? limit + 1 : static_cast<int32_t>(first);
+  to = last < 1 ? 0 : static_cast<int32_t>(last);
+}
+
 // One side of a ring along a fixed row: x from x0 to x0 + length - 1.
-inline bool scan_row(World& world, int32_t agent, int32_t y, int32_t x0, int32_t length) {
-  if (!searchable_row(y)) return false;
-  int32_t from = x0 < 1 ? 1 : x0;
-  int32_t to = x0 + length - 1;
-  if (to > kWorldWidth - 1) to = kWorldWidth - 1;
+inline bool scan_row(World& world, int32_t agent, int64_t y, int64_t x0, int64_t length) {
+  if (y < 1 || y > kWorldHeight - 1) return false;
+  int32_t from, to;
+  clip_side(x0, length, kWorldWidth - 1, from, to);
   for (int32_t x = from; x <= to; ++x) {
-    if (try_claim(world, agent, x, y)) return true;
+    if (try_claim(world, agent, x, static_cast<int32_t>(y))) return true;
   }
   return false;
 }
 
-inline bool scan_column(World& world, int32_t agent, int32_t x, int32_t y0, int32_t length) {
-  if (!searchable_column(x)) return false;
-  int32_t from = y0 < 1 ? 1 : y0;
-  int32_t to = y0 + length - 1;
-  if (to > kWorldHeight - 1) to = kWorldHeight - 1;
+inline bool scan_column(World& world, int32_t agent, int64_t x, int64_t y0, int64_t length) {
+  if (x < 1 || x > kWorldWidth - 1) return false;
+  int32_t from, to;
+  clip_side(y0, length, kWorldHeight - 1, from, to);
   for (int32_t y = from; y <= to; ++y) {
-    if (try_claim(world, agent, x, y)) return true;
+    if (try_claim(world, agent, static_cast<int32_t>(x), y)) return true;
   }
   return false;
+}
+
+// The rings that can hold a searchable cell: ring i lies at Chebyshev distance i, so
+// rings nearer than the searchable area or beyond its farthest corner are empty.
+inline void reachable_rings(int32_t px, int32_t py, int32_t rings, int64_t& first, int64_t& last) {
+  const int64_t x = px;
+  const int64_t y = py;
+  const int64_t gap_x = x < 1 ? 1 - x : (x > kWorldWidth - 1 ? x - (kWorldWidth - 1) : 0);
+  const int64_t gap_y = y < 1 ? 1 - y : (y > kWorldHeight - 1 ? y - (kWorldHeight - 1) : 0);
+  const int64_t far_x = x - 1 > (kWorldWidth - 1) - x ? x - 1 : (kWorldWidth - 1) - x;
+  const int64_t far_y = y - 1 > (kWorldHeight - 1) - y ? y - 1 : (kWorldHeight - 1) - y;
+  first = gap_x > gap_y ? gap_x : gap_y;
+  if (first < 1) first = 1;
+  last = far_x > far_y ? far_x : far_y;
+  if (last > static_cast<int64_t>(rings) - 1) last = static_cast<int64_t>(rings) - 1;
 }
 
 // The same sides, stepping over row or column segments that hold no food.
-inline bool scan_row_indexed(World& world, int32_t agent, int32_t y, int32_t x0, int32_t length) {
+inline bool scan_row_indexed(World& world, int32_t agent, int64_t y64, int64_t x0, int64_t length) {
   const FoodIndex& f = world.index.food;
-  if (!searchable_row(y) || f.row_total[y] == 0) return false;
-  int32_t x = x0 < 1 ? 1 : x0;
-  int32_t to = x0 + length - 1;
-  if (to > kWorldWidth - 1) to = kWorldWidth - 1;
+  if (y64 < 1 || y64 > kWorldHeight - 1) return false;
+  const int32_t y = static_cast<int32_t>(y64);
+  if (f.row_total[y] == 0) return false;
+  int32_t x, to;
+  clip_side(x0, length, kWorldWidth - 1, x, to);
   while (x <= to) {
     const int32_t segment = x >> kFoodSegmentShift;
     int32_t segment_end = ((segment + 1) << kFoodSegmentShift) - 1;
@@ -65,12 +86,13 @@ inline bool scan_row_indexed(World& world, int32_t agent, int32_t y, int32_t x0,
   return false;
 }
 
-inline bool scan_column_indexed(World& world, int32_t agent, int32_t x, int32_t y0, int32_t length) {
+inline bool scan_column_indexed(World& world, int32_t agent, int64_t x64, int64_t y0, int64_t length) {
   const FoodIndex& f = world.index.food;
-  if (!searchable_column(x) || f.column_total[x] == 0) return false;
-  int32_t y = y0 < 1 ? 1 : y0;
-  int32_t to = y0 + length - 1;
-  if (to > kWorldHeight - 1) to = kWorldHeight - 1;
+  if (x64 < 1 || x64 > kWorldWidth - 1) return false;
+  const int32_t x = static_cast<int32_t>(x64);
+  if (f.column_total[x] == 0) return false;
+  int32_t y, to;
+  clip_side(y0, length, kWorldHeight - 1, y, to);
   while (y <= to) {
     const int32_t segment = y >> kFoodSegmentShift;
     int32_t segment_end = ((segment + 1) << kFoodSegmentShift) - 1;
@@ -88,12 +110,11 @@ inline bool scan_column_indexed(World& world, int32_t agent, int32_t x, int32_t 
 int32_t find_food_indexed(World& world, int32_t agent) {
   const int32_t px = world.agents.pos_x[agent];
   const int32_t py = world.agents.pos_y[agent];
-  const int32_t rings = world.agents.search_radius[agent];
   if (world.index.food.total == 0) return 0;
-  for (int32_t i = 1; i < rings; ++i) {
-    // Once a ring lies wholly off the grid, so do all that follow.
-    if (py - i < 1 && py + i > kWorldHeight - 1 && px - i < 1 && px + i > kWorldWidth - 1) break;
-    const int32_t side = 2 * i;
+  int64_t first, last;
+  reachable_rings(px, py, world.agents.search_radius[agent], first, last);
+  for (int64_t i = first; i <= last; ++i) {
+    const int64_t side = 2 * i;
     if (scan_row_indexed(world, agent, py - i, px - i, side)) return 1;
     if (scan_row_indexed(world, agent, py + i, px - i, side)) return 1;
     if (scan_column_indexed(world, agent, px - i, py - i, side)) return 1;
@@ -108,10 +129,11 @@ int32_t find_food(World& world, int32_t agent) {
   if (world.index.food.active) return find_food_indexed(world, agent);
   const int32_t px = world.agents.pos_x[agent];
   const int32_t py = world.agents.pos_y[agent];
-  const int32_t rings = world.agents.search_radius[agent];
   // Each side covers 2i cells, so the ring's lower-right corner is never examined.
-  for (int32_t i = 1; i < rings; ++i) {
-    const int32_t side = 2 * i;
+  int64_t first, last;
+  reachable_rings(px, py, world.agents.search_radius[agent], first, last);
+  for (int64_t i = first; i <= last; ++i) {
+    const int64_t side = 2 * i;
     if (scan_row(world, agent, py - i, px - i, side)) return 1;
     if (scan_row(world, agent, py + i, px - i, side)) return 1;
     if (scan_column(world, agent, px - i, py - i, side)) return 1;

@@ -40,17 +40,14 @@ void food_index_take(World& world, int32_t e) {
 
 // ---- agents ----
 
-static inline int32_t bucket_column(int32_t x) {
-  if (x < -kBucketMargin) return 0;
-  const int32_t c = (x + kBucketMargin) >> kBucketShift;
-  return c < kBucketColumns ? c : kBucketColumns - 1;
+static inline int32_t bucket_of(int64_t v, int32_t count) {
+  if (v < -kBucketMargin) return 0;
+  const int64_t k = (v + kBucketMargin) >> kBucketShift;
+  return k < count ? static_cast<int32_t>(k) : count - 1;
 }
 
-static inline int32_t bucket_row(int32_t y) {
-  if (y < -kBucketMargin) return 0;
-  const int32_t r = (y + kBucketMargin) >> kBucketShift;
-  return r < kBucketRows ? r : kBucketRows - 1;
-}
+static inline int32_t bucket_column(int64_t x) { return bucket_of(x, kBucketColumns); }
+static inline int32_t bucket_row(int64_t y) { return bucket_of(y, kBucketRows); }
 
 static inline void bucket_unlink(AgentBuckets& b, int32_t s) {
   const int32_t p = b.prev[s];
@@ -100,29 +97,29 @@ void agent_buckets_place(World& world, int32_t slot) {
 }
 
 // Lowest and highest coordinate a bucket holds; the outermost buckets are unbounded.
-static inline void bucket_span(int32_t index, int32_t count, int32_t& low, int32_t& high) {
-  low = index == 0 ? INT32_MIN / 4 : (index << kBucketShift) - kBucketMargin;
-  high = index == count - 1 ? INT32_MAX / 4 : ((index + 1) << kBucketShift) - kBucketMargin - 1;
+static inline void bucket_span(int32_t index, int32_t count, int64_t& low, int64_t& high) {
+  low = index == 0 ? INT64_MIN / 4 : (index << kBucketShift) - kBucketMargin;
+  high = index == count - 1 ? INT64_MAX / 4 : ((index + 1) << kBucketShift) - kBucketMargin - 1;
 }
 
 int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude) {
   AgentBuckets& b = world.index.buckets;
   const AgentTable& t = world.agents;
   if (reach <= 0) return 0;
-  const int32_t c0 = bucket_column(x - (reach - 1));
-  const int32_t c1 = bucket_column(x + (reach - 1));
-  const int32_t r0 = bucket_row(y - (reach - 1));
-  const int32_t r1 = bucket_row(y + (reach - 1));
+  const int32_t c0 = bucket_column(static_cast<int64_t>(x) - (reach - 1));
+  const int32_t c1 = bucket_column(static_cast<int64_t>(x) + (reach - 1));
+  const int32_t r0 = bucket_row(static_cast<int64_t>(y) - (reach - 1));
+  const int32_t r1 = bucket_row(static_cast<int64_t>(y) + (reach - 1));
   int32_t n = 0;
   for (int32_t r = r0; r <= r1; ++r) {
-    int32_t ylo, yhi;
+    int64_t ylo, yhi;
     bucket_span(r, kBucketRows, ylo, yhi);
-    const int32_t gap_y = y < ylo ? ylo - y : (y > yhi ? y - yhi : 0);
+    const int64_t gap_y = y < ylo ? ylo - y : (y > yhi ? y - yhi : 0);
     if (gap_y >= reach) continue;
     for (int32_t c = c0; c <= c1; ++c) {
-      int32_t xlo, xhi;
+      int64_t xlo, xhi;
       bucket_span(c, kBucketColumns, xlo, xhi);
-      const int32_t gap_x = x < xlo ? xlo - x : (x > xhi ? x - xhi : 0);
+      const int64_t gap_x = x < xlo ? xlo - x : (x > xhi ? x - xhi : 0);
       if (gap_x + gap_y >= reach) continue;
       for (int32_t s = b.head[r * kBucketColumns + c]; s >= 0; s = b.next[s]) {
         if (s == exclude || t.alive[s] != 1) continue;

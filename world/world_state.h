@@ -115,9 +115,11 @@ int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGen
 void derive_home(World& world, int32_t agent);
 void derive_away(World& world, int32_t agent);
 
-// City-block distance, the only metric of the world.
+// City-block distance, the only metric of the world. Worked out in 64 bits and
+// capped at INT32_MAX, so positions far off the grid compare as far, not overflow.
 inline int32_t city_distance(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  int32_t dx = x1 - x2;
-  int32_t dy = y1 - y2;
-  return (dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy);
+  const int64_t dx = static_cast<int64_t>(x1) - x2;
+  const int64_t dy = static_cast<int64_t>(y1) - y2;
+  const int64_t d = (dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy);
+  return d > INT32_MAX ? INT32_MAX : static_cast<int32_t>(d);
 }
