@@ -3,8 +3,9 @@
 # Quick when everything is present: it asks dpkg first and touches apt only then.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
-          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth)
+packages=(g++ cmake make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libpng-dev pkg-config python3
+          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth
+          libsdl2-dev libsndfile1-dev libfftw3-dev)
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
