@@ -1,0 +1,209 @@
+#include "host/plugin.h"
+
+#include "host/display_window.h"
+#include "host/settings.h"
+#include "world/frame_step.h"
+#include "world/renderer.h"
+#include "world/world_state.h"
+
+static const char kModuleText[] = "Corvanta";
+static const char kConfigText[] =
+    "Wake Up!.\n"
+    "Thank you for watching Corvanta: Life, agents and your music.\n";
+static const char kDisplayClassName[] = "MURVI";
+
+static void plugin_config(PluginModule* module);
+static int32_t plugin_init(PluginModule* module);
+static int32_t plugin_render(PluginModule* module);
+static void plugin_quit(PluginModule* module);
+static PluginModule* get_module(int32_t index);
+
+static PluginHeader header = {0x101, kModuleText, get_module};
+
+static PluginModule module_record = {
+    kModuleText, nullptr, nullptr, 0, 0, 25, 25, 1, 1, {}, {},
+    plugin_config, plugin_init, plugin_render, plugin_quit, nullptr,
+};
+
+PluginState plugin = {};
+HostFrameRecord frame_record = {};
+
+// One world per process, in its load state from the moment the DLL is mapped.
+// init and quit never touch it, so a later init carries on the same world.
+static World world;
+static Canvas canvas;
+
+// The drawing buffer in the layout of a 32-bit top-down DIB (blue, green, red,
+// unused per pixel), kept static so that a frame allocates nothing.
+static uint32_t dib_pixels[kWorldHeight * kWorldWidth];
+
+static void transfer_to_draw_surface(const PixelBuffer& picture) {
+  for (int32_t y = 0; y < kWorldHeight; ++y) {
+    const uint8_t(*row)[3] = picture.rgb[y];
+    uint32_t* out = dib_pixels + y * kWorldWidth;
+    for (int32_t x = 0; x < kWorldWidth; ++x) {
+      out[x] = static_cast<uint32_t>(row[x][2]) | static_cast<uint32_t>(row[x][1]) << 8 |
+               static_cast<uint32_t>(row[x][0]) << 16;
+    }
+  }
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = kWorldWidth;
+  info.bmiHeader.biHeight = -kWorldHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  // SetDIBits wants its bitmap out of every device context, so lend the context
+  // its original bitmap for the duration.
+  Surface& surface = plugin.draw_surface;
+  SelectObject(surface.dc, surface.kept);
+  SetDIBits(surface.dc, surface.bitmap, 0, kWorldHeight, dib_pixels, &info, DIB_RGB_COLORS);
+  SelectObject(surface.dc, surface.bitmap);
+}
+
+// The canvas's sink: called at the end of every frame. The world is drawn only
+// once the start-up frames are over; before that the surface keeps the white fill
+// that init gave it, so only drawn frames are transferred.
+static void present_to_window(const PixelBuffer& picture, void* context) {
+  const World& stepped = *static_cast<const World*>(context);
+  if (!plugin.display_window || !plugin.draw_surface.dc) return;
+  if (stepped.frame_count > kStartupFrames) transfer_to_draw_surface(picture);
+  HDC window_dc = GetDC(plugin.display_window);
+  if (!window_dc) return;
+  BitBlt(window_dc, 0, 0, kWorldWidth, kWorldHeight, plugin.draw_surface.dc, 0, 0, SRCCOPY);
+  ReleaseDC(plugin.display_window, window_dc);
+}
+
+static void load_world() {
+  world_load_state(world);
+  canvas_load_state(canvas);
+  canvas.sink = present_to_window;
+  canvas.sink_context = &world;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) load_world();
+  return TRUE;
+}
+
+extern "C" PluginHeader* winampVisGetHeader() { return &header; }
+
+static PluginModule* get_module(int32_t index) { return index == 0 ? &module_record : nullptr; }
+
+LRESULT host_request(LPARAM code, WPARAM argument) {
+  return SendMessageA(plugin.current_module->parent_window, WM_USER, argument, code);
+}
+
+static void report_failure(const PluginModule* module, const char* text) {
+  MessageBoxA(module->parent_window, text, "blah", MB_OK);
+}
+
+static void plugin_config(PluginModule* module) {
+  MessageBoxA(module->parent_window, kConfigText, "Configuration", MB_OK);
+}
+
+static Surface create_surface(int stock_brush) {
+  Surface surface = {};
+  surface.dc = CreateCompatibleDC(nullptr);
+  HDC window_dc = GetDC(plugin.display_window);
+  surface.bitmap = CreateCompatibleBitmap(window_dc, plugin.view_width, plugin.view_height);
+  ReleaseDC(plugin.display_window, window_dc);
+  surface.kept = SelectObject(surface.dc, surface.bitmap);
+  RECT all = {0, 0, plugin.view_width, plugin.view_height};
+  FillRect(surface.dc, &all, static_cast<HBRUSH>(GetStockObject(stock_brush)));
+  return surface;
+}
+
+static void release_surface(Surface& surface) {
+  if (surface.dc) {
+    SelectObject(surface.dc, surface.kept);
+    DeleteDC(surface.dc);
+  }
+  if (surface.bitmap) DeleteObject(surface.bitmap);
+  surface = {};
+}
+
+static int32_t plugin_init(PluginModule* module) {
+  plugin.view_width = kWorldWidth;
+  plugin.view_height = kWorldHeight;
+  plugin.current_module = module;
+
+  load_position(module->instance, module->description);
+
+  frame_record.left = screen_x;
+  frame_record.top = screen_y;
+  frame_record.right = screen_x + plugin.view_width + 20;
+  frame_record.bottom = screen_y + plugin.view_height + 35;
+
+  auto make_frame = reinterpret_cast<HostFrameMaker>(host_request(kHostGetFrameMaker, 0));
+  if (!make_frame) {
+    report_failure(module, "This plugin requires Winamp 5.0+");
+    return 1;
+  }
+  HWND frame = make_frame(&frame_record);
+  SetWindowTextA(frame_record.window, module->description);
+
+  WNDCLASSA display_class = {};
+  display_class.lpfnWndProc = display_window_proc;
+  display_class.hInstance = module->instance;
+  display_class.lpszClassName = kDisplayClassName;
+  if (!RegisterClassA(&display_class)) {
+    report_failure(module, "Error registering window class");
+    return 1;
+  }
+
+  plugin.display_window =
+      CreateWindowExA(0, kDisplayClassName, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                      screen_x, screen_y, plugin.view_width, plugin.view_height, frame, nullptr,
+                      module->instance, nullptr);
+  if (!plugin.display_window) {
+    report_failure(module, "Error creating window");
+    return 1;
+  }
+  SetWindowLongA(plugin.display_window, GWL_USERDATA, reinterpret_cast<LONG>(module));
+
+  // Size the window so that its client area, not its outer rectangle, is the
+  // picture's size, whatever border the style may add.
+  RECT client;
+  GetClientRect(plugin.display_window, &client);
+  SetWindowPos(plugin.display_window, nullptr, 0, 0, 2 * plugin.view_width - client.right,
+               2 * plugin.view_height - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+
+  host_request(kHostSetDisplayWindow, reinterpret_cast<WPARAM>(plugin.display_window));
+
+  plugin.draw_surface = create_surface(WHITE_BRUSH);
+  plugin.background_surface = create_surface(BLACK_BRUSH);
+
+  ShowWindow(frame, SW_SHOWNORMAL);
+  return 0;
+}
+
+static int32_t plugin_render(PluginModule* module) {
+  return frame_step(world, canvas, module->spectrum);
+}
+
+static void plugin_quit(PluginModule* module) {
+  // A quit after a failed init, or without any, still runs every step; each step
+  // below only works on what exists.
+  if (!plugin.current_module) plugin.current_module = module;
+  host_request(kHostSetDisplayWindow, 0);
+  save_position(module->instance, module->description);
+  release_surface(plugin.draw_surface);
+  release_surface(plugin.background_surface);
+  if (frame_record.window) {
+    SetForegroundWindow(plugin.current_module->parent_window);
+    DestroyWindow(frame_record.window);
+  }
+  // The display window went with its frame (or never existed).
+  if (plugin.display_window && !IsWindow(plugin.display_window)) plugin.display_window = nullptr;
+  UnregisterClassA(kDisplayClassName, module->instance);
+}
+
+void request_fullscreen() {
+  if (static_cast<int32_t>(host_request(kHostGetVideoState, 0)) > 1) {
+    MessageBoxA(plugin.current_module->parent_window, "Can't go fullscreen while video is playing",
+                "Qvel", MB_OK);
+    return;
+  }
+  host_request(kHostSetFullscreen, 1);
+}

@@ -1,0 +1,51 @@
+# Runs the plug-in under Wine for FRAMES frames, reading back the display window
+# after each, then corvanta-sim for the same seed and spectrum, and compares the
+# picture digests frame by frame: the DLL and the Linux build must draw the same
+# world, byte for byte.
+#   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
+#         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
+#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> -P same_world.cmake
+file(MAKE_DIRECTORY "${WORK}")
+set(digests "${WORK}/digests.txt")
+set(trace "${WORK}/sim.trace")
+file(REMOVE "${digests}" "${trace}")
+
+execute_process(
+  COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt"
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "the test host failed (${result})")
+endif()
+
+file(STRINGS "${digests}" dll_lines)
+list(POP_FRONT dll_lines seed_line)
+if(NOT seed_line MATCHES "^seed ([0-9]+)$")
+  message(FATAL_ERROR "no seed in ${digests}")
+endif()
+set(seed ${CMAKE_MATCH_1})
+
+execute_process(
+  COMMAND "${SIM}" --frames ${FRAMES} --seed ${seed} --spectrum "${SPECTRUM}" --trace "${trace}"
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "corvanta-sim failed (${result})")
+endif()
+
+# Trace lines: frame_count population world_digest picture_digest.
+file(STRINGS "${trace}" sim_lines)
+list(LENGTH dll_lines dll_count)
+list(LENGTH sim_lines sim_count)
+if(NOT dll_count EQUAL FRAMES OR NOT sim_count EQUAL FRAMES)
+  message(FATAL_ERROR "${dll_count} frames from the DLL and ${sim_count} from corvanta-sim, expected ${FRAMES}")
+endif()
+math(EXPR last "${FRAMES} - 1")
+foreach(i RANGE ${last})
+  list(GET dll_lines ${i} dll_line)
+  list(GET sim_lines ${i} sim_line)
+  string(REGEX REPLACE "^([0-9]+) [0-9]+ [0-9a-f]+ ([0-9a-f]+)$" "\\1 \\2" sim_picture "${sim_line}")
+  if(NOT dll_line STREQUAL sim_picture)
+    math(EXPR frame "${i} + 1")
+    message(FATAL_ERROR "seed ${seed}: the pictures part at frame ${frame}: DLL '${dll_line}', corvanta-sim '${sim_line}'")
+  endif()
+endforeach()
+message(STATUS "seed ${seed}: ${FRAMES} pictures the same in the DLL and corvanta-sim")
