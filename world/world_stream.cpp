@@ -14,16 +14,9 @@ static_assert(sizeof(float) == 4, "energy and the sound levels are 4 bytes in th
 namespace {
 
 constexpr size_t kTagBytes = 4;
-constexpr size_t kScalarBytes = 5 * 4;
 
 void put_bytes(StreamSink sink, void* context, const void* data, size_t size) {
   sink(static_cast<const uint8_t*>(data), size, context);
-}
-
-template <typename T, size_t N>
-void put_array(StreamSink sink, void* context, const T (&values)[N]) {
-  static_assert(sizeof(T) == 4, "every stream field is 4 bytes wide");
-  put_bytes(sink, context, values, sizeof values);
 }
 
 // Multiplying by kFnvPrime^k is what k zero bytes do to an FNV-1a hash
@@ -77,58 +70,76 @@ void hash_sink(const uint8_t* data, size_t size, void* context) {
 
 }  // namespace
 
-void write_world_stream(const World& world, StreamSink sink, void* context) {
-  uint8_t head[kTagBytes + kScalarBytes];
-  std::memcpy(head, "CVW1", kTagBytes);
-  uint8_t* p = head + kTagBytes;
-  std::memcpy(p, &world.frame_count, 4);
-  std::memcpy(p + 4, &world.spawn_mode, 4);
-  std::memcpy(p + 8, &world.random_state, 4);
-  std::memcpy(p + 12, &world.sound_level, 4);
-  std::memcpy(p + 16, &world.background_level, 4);
-  put_bytes(sink, context, head, sizeof head);
+namespace {
 
-  put_array(sink, context, world.band_sum);
-  put_array(sink, context, world.band_peak);
-  put_array(sink, context, world.band_stale);
+// Every field after the tag, in stream order, as (address, bytes): the one list both
+// the writer and the reader follow.
+template <typename W, typename Field>
+void for_each_field(W& world, Field field) {
+  field(&world.frame_count, 4);
+  field(&world.spawn_mode, 4);
+  field(&world.random_state, 4);
+  field(&world.sound_level, 4);
+  field(&world.background_level, 4);
+  field(world.band_sum, sizeof world.band_sum);
+  field(world.band_peak, sizeof world.band_peak);
+  field(world.band_stale, sizeof world.band_stale);
 
-  const GeneLimits& limits = world.limits;
-  put_array(sink, context, limits.gene_min);
-  put_array(sink, context, limits.gene_init_lo);
-  put_array(sink, context, limits.gene_init_hi);
-  put_array(sink, context, limits.gene_max);
-  put_array(sink, context, limits.gene_step);
-  put_array(sink, context, world.reseed_genome);
+  auto& limits = world.limits;
+  field(limits.gene_min, sizeof limits.gene_min);
+  field(limits.gene_init_lo, sizeof limits.gene_init_lo);
+  field(limits.gene_init_hi, sizeof limits.gene_init_hi);
+  field(limits.gene_max, sizeof limits.gene_max);
+  field(limits.gene_step, sizeof limits.gene_step);
+  field(world.reseed_genome, sizeof world.reseed_genome);
 
-  put_array(sink, context, world.cells);
-  put_array(sink, context, world.next_cells);
-  put_array(sink, context, world.neighbours);
-  put_array(sink, context, world.claimed);
-  put_array(sink, context, world.dead_run);
+  field(world.cells, sizeof world.cells);
+  field(world.next_cells, sizeof world.next_cells);
+  field(world.neighbours, sizeof world.neighbours);
+  field(world.claimed, sizeof world.claimed);
+  field(world.dead_run, sizeof world.dead_run);
 
-  const AgentTable& a = world.agents;
-  put_array(sink, context, a.alive);
-  put_array(sink, context, a.pos_x);
-  put_array(sink, context, a.pos_y);
-  put_array(sink, context, a.target_x);
-  put_array(sink, context, a.target_y);
-  put_array(sink, context, a.mode);
-  put_array(sink, context, a.energy);
-  put_array(sink, context, a.age);
-  put_array(sink, context, a.food_eaten);
-  put_array(sink, context, a.crowd);
-  put_array(sink, context, a.search_radius);
-  put_array(sink, context, a.pause_count);
-  put_array(sink, context, a.pause_length);
-  put_array(sink, context, a.plant_counter);
-  put_array(sink, context, a.home_x);
-  put_array(sink, context, a.home_y);
-  put_array(sink, context, a.away_x);
-  put_array(sink, context, a.away_y);
+  auto& a = world.agents;
+  field(a.alive, sizeof a.alive);
+  field(a.pos_x, sizeof a.pos_x);
+  field(a.pos_y, sizeof a.pos_y);
+  field(a.target_x, sizeof a.target_x);
+  field(a.target_y, sizeof a.target_y);
+  field(a.mode, sizeof a.mode);
+  field(a.energy, sizeof a.energy);
+  field(a.age, sizeof a.age);
+  field(a.food_eaten, sizeof a.food_eaten);
+  field(a.crowd, sizeof a.crowd);
+  field(a.search_radius, sizeof a.search_radius);
+  field(a.pause_count, sizeof a.pause_count);
+  field(a.pause_length, sizeof a.pause_length);
+  field(a.plant_counter, sizeof a.plant_counter);
+  field(a.home_x, sizeof a.home_x);
+  field(a.home_y, sizeof a.home_y);
+  field(a.away_x, sizeof a.away_x);
+  field(a.away_y, sizeof a.away_y);
 
   // Slot-major: slot 0's genes, then slot 1's.
   static_assert(sizeof a.genome == size_t{kMaxAgents} * kGeneCount * 4, "genome rows are packed");
-  put_bytes(sink, context, a.genome, sizeof a.genome);
+  field(a.genome, sizeof a.genome);
+}
+
+}  // namespace
+
+void write_world_stream(const World& world, StreamSink sink, void* context) {
+  put_bytes(sink, context, "CVW1", kTagBytes);
+  for_each_field(world, [&](const void* data, size_t size) { put_bytes(sink, context, data, size); });
+}
+
+bool read_world_stream(World& world, const uint8_t* data, size_t size) {
+  if (size != kWorldStreamBytes || std::memcmp(data, "CVW1", kTagBytes) != 0) return false;
+  size_t offset = kTagBytes;
+  for_each_field(world, [&](void* field, size_t bytes) {
+    std::memcpy(field, data + offset, bytes);
+    offset += bytes;
+  });
+  world_reindex(world);
+  return true;
 }
 
 uint64_t fnv1a_update(uint64_t hash, const uint8_t* data, size_t size) {

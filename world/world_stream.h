@@ -12,6 +12,10 @@ constexpr size_t kWorldStreamBytes = 10161008;
 // Calls sink with consecutive pieces of the stream, in order.
 using StreamSink = void (*)(const uint8_t* data, size_t size, void* context);
 void write_world_stream(const World& world, StreamSink sink, void* context);
+// Loads a whole stream into the world; false (world untouched) unless data holds
+// exactly kWorldStreamBytes starting with the tag. The values are taken as they are:
+// check_world says whether they make a sound world.
+bool read_world_stream(World& world, const uint8_t* data, size_t size);
 
 constexpr uint64_t kFnvOffsetBasis = 0xcbf29ce484222325ull;
 constexpr uint64_t kFnvPrime = 0x100000001b3ull;
