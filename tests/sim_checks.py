@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Whole-program checks of corvanta-sim, run by CTest (see tests/traces.cmake).
+
+  sim_checks.py trace  SIM WORKDIR REFERENCE [sim arguments...]
+      run SIM with the arguments plus --trace, compare the trace with REFERENCE byte for byte
+  sim_checks.py repeat SIM WORKDIR
+      two identical runs must give identical traces, snapshots and pictures, and the
+      snapshot must be the world the trace line of its frame describes
+  sim_checks.py errors SIM WORKDIR
+      bad arguments, bad spectrum files and unwritable outputs: status 2, one message,
+      no output file left behind
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+STREAM_BYTES = 10161008
+FNV_OFFSET, FNV_PRIME, MASK = 0xcbf29ce484222325, 0x100000001b3, (1 << 64) - 1
+
+
+def fnv1a(data):
+    """FNV-1a 64; zero runs jump ahead by a power of the prime (a world is mostly zeros)."""
+    h, pos = FNV_OFFSET, 0
+    for m in re.finditer(rb"[^\x00]+", data):
+        h = (h * pow(FNV_PRIME, m.start() - pos, 1 << 64)) & MASK
+        for b in m.group():
+            h = ((h ^ b) * FNV_PRIME) & MASK
+        pos = m.end()
+    return (h * pow(FNV_PRIME, len(data) - pos, 1 << 64)) & MASK
+
+
+def fresh_dir(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def run(sim, args, cwd):
+    # In the work folder, so a run that writes its default pictures leaves them there.
+    return subprocess.run([sim] + args, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+
+
+def check_trace(sim, work, reference, args):
+    fresh_dir(work)
+    mine = os.path.join(work, "run.trace")
+    r = run(sim, args + ["--trace", mine], work)
+    if r.returncode != 0:
+        sys.exit(f"corvanta-sim failed with status {r.returncode}: {r.stderr.strip()}")
+    with open(mine) as f:
+        got = f.read().splitlines()
+    with open(reference) as f:
+        want = f.read().splitlines()
+    for n, (g, w) in enumerate(zip(got, want), start=1):
+        if g != w:
+            sys.exit(f"first difference at line {n}:\n  reference: {w}\n  this run:  {g}\n"
+                     f"(frame_count population world-digest picture-digest; a --snapshot-at of that frame "
+                     f"and shared/tools/snapdiff.py against the nearest reference snapshot name the field)")
+    if len(got) != len(want):
+        sys.exit(f"this run wrote {len(got)} lines, the reference has {len(want)}")
+    print(f"{len(got)} lines identical to {os.path.basename(reference)}")
+
+
+def check_repeat(sim, work):
+    fresh_dir(work)
+    frames, snap_at = 300, 250
+    outputs = []
+    for name in ("a", "b"):
+        d = fresh_dir(os.path.join(work, name))
+        args = ["--frames", str(frames), "--seed", "4242", "--trace", os.path.join(d, "run.trace"),
+                "--snapshot-at", str(snap_at), "--snapshot", os.path.join(d, "world.cvw"),
+                "--png-every", "100", "--out", os.path.join(d, "pictures")]
+        r = run(sim, args, d)
+        if r.returncode != 0:
+            sys.exit(f"run {name} failed with status {r.returncode}: {r.stderr.strip()}")
+        files = {}
+        for root, _, names in os.walk(d):
+            for n in names:
+                path = os.path.join(root, n)
+                with open(path, "rb") as f:
+                    files[os.path.relpath(path, d)] = f.read()
+        outputs.append(files)
+    a, b = outputs
+    expected = {"run.trace", "world.cvw"} | {f"pictures/frame-{k:06d}.png" for k in (100, 200, 300)}
+    if set(a) != expected:
+        sys.exit(f"expected files {sorted(expected)}, got {sorted(a)}")
+    for name in sorted(expected):
+        if a[name] != b[name]:
+            sys.exit(f"{name} differs between two runs with the same arguments")
+        if name.endswith(".png") and not a[name].startswith(b"\x89PNG\r\n\x1a\n"):
+            sys.exit(f"{name} is not a PNG")
+    lines = a["run.trace"].decode().splitlines()
+    if len(lines) != frames or [int(l.split()[0]) for l in lines] != list(range(1, frames + 1)):
+        sys.exit("the trace should have one line per frame, frame_count 1..%d" % frames)
+    if any(not re.fullmatch(r"\d+ \d+ [0-9a-f]{16} [0-9a-f]{16}", l) for l in lines):
+        sys.exit("a trace line is not '<frame> <population> <16 hex> <16 hex>'")
+    snap = a["world.cvw"]
+    if len(snap) != STREAM_BYTES or snap[:4] != b"CVW1":
+        sys.exit(f"snapshot is {len(snap)} bytes starting {snap[:4]!r}, expected {STREAM_BYTES} starting CVW1")
+    if int.from_bytes(snap[4:8], "little") != snap_at:
+        sys.exit("the snapshot's frame_count is not the frame asked for")
+    if f"{fnv1a(snap):016x}" != lines[snap_at - 1].split()[2]:
+        sys.exit(f"the snapshot's FNV-1a differs from the world digest of trace line {snap_at}")
+    if int(lines[-1].split()[1]) == 0:
+        sys.exit("no agent alive after 300 frames: the world did not run")
+    print("two runs identical; snapshot matches its trace line")
+
+
+def check_errors(sim, work):
+    fresh_dir(work)
+    w = lambda name: os.path.join(work, name)
+    with open(w("empty.spec"), "wb"):
+        pass
+    with open(w("short.spec"), "wb") as f:
+        f.write(bytes(1153))
+    with open(w("plain-file"), "wb") as f:
+        f.write(b"x")
+    blocked = w("plain-file")  # a file where a folder is needed: unwritable even for root
+    ok_trace = w("ok.trace")
+    cases = [
+        ("unknown option", ["--bogus"], []),
+        ("missing value", ["--frames"], []),
+        ("frames not a number", ["--frames", "12x"], []),
+        ("negative frames", ["--frames", "-5"], []),
+        ("seed beyond 32 bits", ["--seed", "4294967296", "--trace", ok_trace], [ok_trace]),
+        ("trace-every zero", ["--trace-every", "0", "--trace", ok_trace], [ok_trace]),
+        ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")]),
+        ("snapshot beyond the run", ["--frames", "10", "--snapshot-at", "11", "--snapshot", w("s.cvw")],
+         [w("s.cvw")]),
+        ("missing spectrum file", ["--spectrum", w("absent.spec"), "--trace", ok_trace], [ok_trace]),
+        ("empty spectrum file", ["--spectrum", w("empty.spec"), "--trace", ok_trace], [ok_trace]),
+        ("spectrum not whole records", ["--spectrum", w("short.spec"), "--trace", ok_trace], [ok_trace]),
+        ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], []),
+        ("unwritable snapshot", ["--frames", "5", "--trace", ok_trace, "--snapshot-at", "5",
+                                 "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace]),
+        ("unwritable picture folder", ["--frames", "5", "--trace", ok_trace, "--png-every", "1",
+                                       "--out", os.path.join(blocked, "pictures")], [ok_trace]),
+    ]
+    failures = []
+    for title, args, must_not_exist in cases:
+        r = run(sim, args, work)
+        message = r.stderr.strip().splitlines()
+        if r.returncode != 2:
+            failures.append(f"{title}: status {r.returncode}, expected 2")
+        elif len(message) != 1 or not message[0].startswith("corvanta-sim: "):
+            failures.append(f"{title}: expected one 'corvanta-sim: ...' line on stderr, got {r.stderr!r}")
+        left = [p for p in must_not_exist for q in (p, p + ".tmp") if os.path.exists(q)]
+        if left:
+            failures.append(f"{title}: left {left} behind")
+        print(f"{title}: {message[0] if message else '(no message)'}")
+    if sorted(os.listdir(work)) != ["empty.spec", "plain-file", "short.spec"]:
+        failures.append(f"stray files in the work folder: {sorted(os.listdir(work))}")
+    if failures:
+        sys.exit("\n".join(failures))
+
+
+def main():
+    if len(sys.argv) < 4:
+        sys.exit(__doc__)
+    mode, sim, work = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+    if mode == "trace" and len(sys.argv) >= 5:
+        check_trace(sim, work, sys.argv[4], sys.argv[5:])
+    elif mode == "repeat":
+        check_repeat(sim, work)
+    elif mode == "errors":
+        check_errors(sim, work)
+    else:
+        sys.exit(__doc__)
+
+
+main()

@@ -1,0 +1,236 @@
+// corvanta-sim: runs the Corvanta world without a window, frame by frame exactly as the
+// plug-in does, and records what it did: traces of digests, world snapshots, pictures,
+// timings. Exit status 0 when done, 2 for bad arguments, input or output.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/sim_options.h"
+#include "tools/sim_output.h"
+#include "tools/spectrum_source.h"
+#include "world/frame_step.h"
+#include "world/world_stream.h"
+
+namespace {
+
+constexpr int kExitBadRun = 2;
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "corvanta-sim: %s\n", message.c_str());
+  return kExitBadRun;
+}
+
+uint32_t fixed_seed(void* context) { return *static_cast<const uint32_t*>(context); }
+
+void remember_picture(const PixelBuffer& picture, void* context) {
+  *static_cast<const PixelBuffer**>(context) = &picture;
+}
+
+// Who was alive, and how old, before a frame: births are slots that come alive, or
+// that stay alive but did not simply age by one (died and were refilled in the frame).
+struct Census {
+  int32_t alive[kMaxAgents];
+  int32_t age[kMaxAgents];
+};
+
+struct RunStats {
+  int32_t population = 0;
+  int32_t population_min = INT32_MAX;
+  int32_t population_max = 0;
+  int64_t births = 0;
+  int64_t culls = 0;
+  std::vector<double> step_ms;  // frame_step times of the simulated frames
+};
+
+// Counts the living and the newborn against the census taken before the frame, and
+// takes the next census.
+void count_population(const World& world, Census& census, RunStats& stats) {
+  const AgentTable& a = world.agents;
+  int32_t population = 0;
+  for (int32_t s = 0; s < kMaxAgents; ++s) {
+    const int32_t alive = a.alive[s];
+    population += alive;
+    if (alive != 0 && (census.alive[s] == 0 || a.age[s] != census.age[s] + 1)) ++stats.births;
+    census.alive[s] = alive;
+    census.age[s] = a.age[s];
+  }
+  stats.population = population;
+}
+
+bool grid_wiped(const World& world) {
+  for (int32_t i = 0; i < kCellCount; ++i) {
+    if (world.cells[i] != 0 || world.neighbours[i] != 0) return false;
+  }
+  return true;
+}
+
+void write_trace_line(OutputFile& trace, const World& world, const PixelBuffer& picture, int32_t population) {
+  char line[96];
+  int n = std::snprintf(line, sizeof line, "%d %d %016" PRIx64 " %016" PRIx64 "\n",
+                        static_cast<int>(world.frame_count), static_cast<int>(population), world_digest(world),
+                        picture_digest(picture));
+  output_write(trace, line, static_cast<size_t>(n));
+}
+
+void show_progress(int64_t done, int64_t total, int32_t population) {
+  constexpr int kWidth = 30;
+  const int filled = total > 0 ? static_cast<int>(done * kWidth / total) : kWidth;
+  char bar[kWidth + 1];
+  for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[kWidth] = '\0';
+  std::fprintf(stderr, "\r[%s] %3d%%  frame %" PRId64 "/%" PRId64 "  population %d ", bar,
+               total > 0 ? static_cast<int>(done * 100 / total) : 100, done, total, static_cast<int>(population));
+  std::fflush(stderr);
+}
+
+double percentile_99(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  // Nearest rank: the smallest value at or above 99 % of the samples.
+  size_t rank = (values.size() * 99 + 99) / 100;
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(rank - 1), values.end());
+  return values[rank - 1];
+}
+
+struct Outputs {
+  OutputFile trace;
+  OutputFile snapshot;
+
+  void discard() {
+    output_discard(trace);
+    output_discard(snapshot);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  std::string error;
+  if (!parse_sim_options(argc, argv, options, error)) return fail(error);
+  if (options.help) {
+    std::fputs(sim_usage(), stdout);
+    return 0;
+  }
+
+  SpectrumSource spectrum;
+  if (!open_spectrum(options.spectrum, options.spectrum_path, spectrum, error)) return fail(error);
+
+  // Every output is checked before the first frame, so a bad path costs no run time,
+  // and a failure leaves none of them behind.
+  Outputs outputs;
+  if (!options.trace_path.empty() && !output_open(outputs.trace, options.trace_path, error)) return fail(error);
+  if (!options.snapshot_path.empty() && !output_open(outputs.snapshot, options.snapshot_path, error)) {
+    outputs.discard();
+    return fail(error);
+  }
+  if (options.png_every > 0 && !prepare_picture_dir(options.png_dir, error)) {
+    outputs.discard();
+    return fail(error);
+  }
+  if (options.png_defaulted) {
+    std::fprintf(stderr, "corvanta-sim: pictures every %" PRId64 " frames go to %s/\n", options.png_every,
+                 options.png_dir.c_str());
+  }
+
+  // Read the clock once, here, so the seed can be reported and the run repeated.
+  const uint32_t seed = options.seed_given ? options.seed : static_cast<uint32_t>(std::time(nullptr));
+
+  // Some ten megabytes of world and three megabytes of pictures: made once, on the heap.
+  std::unique_ptr<World> world_holder(new World);
+  std::unique_ptr<Canvas> canvas_holder(new Canvas);
+  std::unique_ptr<Census> census(new Census());
+  World& world = *world_holder;
+  Canvas& canvas = *canvas_holder;
+  world_load_state(world);
+  canvas_load_state(canvas);
+  uint32_t seed_value = seed;
+  world.calendar_seconds = fixed_seed;
+  world.calendar_context = &seed_value;
+  const PixelBuffer* presented = &canvas.drawing;
+  canvas.sink = remember_picture;
+  canvas.sink_context = &presented;
+
+  RunStats stats;
+  stats.step_ms.reserve(static_cast<size_t>(options.frames));
+  const bool progress = isatty(fileno(stderr)) != 0 && options.frames > 0;
+  const int64_t progress_every = std::max<int64_t>(1, options.frames / 200);
+
+  if (options.snapshot_at == 0) output_world_stream(outputs.snapshot, world);
+
+  for (int64_t frame = 0; frame < options.frames; ++frame) {
+    const uint8_t* bytes = spectrum_for_frame(spectrum, frame);
+    const bool simulated = world.frame_count > kStartupFrames;
+    const int32_t population_before = stats.population;
+    const int64_t births_before = stats.births;
+
+    const auto start = std::chrono::steady_clock::now();
+    frame_step(world, canvas, bytes);
+    const auto stop = std::chrono::steady_clock::now();
+
+    count_population(world, *census, stats);
+    if (simulated) {
+      stats.step_ms.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+      stats.population_min = std::min(stats.population_min, stats.population);
+      stats.population_max = std::max(stats.population_max, stats.population);
+      // A cull needs more than 1000 agents in the frame and leaves the grid empty; the
+      // margin covers agents born and killed within the same frame, which no census sees.
+      const int64_t in_frame = population_before + (stats.births - births_before);
+      if (in_frame > 900 && grid_wiped(world)) ++stats.culls;
+    }
+
+    const int32_t done = world.frame_count;
+    if (outputs.trace.file != nullptr && done % options.trace_every == 0) {
+      write_trace_line(outputs.trace, world, *presented, stats.population);
+    }
+    if (done == options.snapshot_at) output_world_stream(outputs.snapshot, world);
+    if (options.png_every > 0 && (done % options.png_every == 0 || frame + 1 == options.frames)) {
+      if (!write_picture_png(options.png_dir, done, *presented, error)) {
+        outputs.discard();
+        if (progress) std::fputc('\n', stderr);
+        return fail(error);
+      }
+    }
+    if (progress && ((frame + 1) % progress_every == 0 || frame + 1 == options.frames)) {
+      show_progress(frame + 1, options.frames, stats.population);
+    }
+  }
+  if (progress) std::fprintf(stderr, "\r%*s\r", 80, "");
+
+  std::string trace_error;
+  if (!output_commit(outputs.trace, trace_error)) {
+    output_discard(outputs.snapshot);
+    return fail(trace_error);
+  }
+  if (!output_commit(outputs.snapshot, error)) {
+    std::remove(options.trace_path.c_str());
+    return fail(error);
+  }
+
+  double total_ms = 0.0;
+  double max_ms = 0.0;
+  for (double ms : stats.step_ms) {
+    total_ms += ms;
+    max_ms = std::max(max_ms, ms);
+  }
+  const size_t simulated = stats.step_ms.size();
+  const double mean_ms = simulated > 0 ? total_ms / static_cast<double>(simulated) : 0.0;
+  if (simulated == 0) stats.population_min = 0;
+
+  std::printf("corvanta-sim: %" PRId64 " frames, seed %" PRIu32 ", population %d..%d (last %d), %" PRId64
+              " culls, %" PRId64 " births, %.3f ms per simulated frame\n",
+              options.frames, seed, static_cast<int>(stats.population_min), static_cast<int>(stats.population_max),
+              static_cast<int>(stats.population), stats.culls, stats.births, mean_ms);
+  if (options.timing) {
+    std::printf("timing: mean_ms=%.3f p99_ms=%.3f max_ms=%.3f frames=%zu\n", mean_ms, percentile_99(stats.step_ms),
+                max_ms, simulated);
+  }
+  return 0;
+}

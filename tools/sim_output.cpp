@@ -1,0 +1,121 @@
+#include "tools/sim_output.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstring>
+#include <system_error>
+#include <filesystem>
+
+#include "world/world_stream.h"
+
+namespace fs = std::filesystem;
+
+bool output_open(OutputFile& out, const std::string& path, std::string& error) {
+  out.path = path;
+  out.temp_path = path + ".tmp";
+  out.failed = false;
+  out.file = std::fopen(out.temp_path.c_str(), "wb");
+  if (out.file == nullptr) {
+    error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void output_write(OutputFile& out, const void* data, size_t size) {
+  if (out.failed || size == 0) return;
+  if (std::fwrite(data, 1, size, out.file) != size) out.failed = true;
+}
+
+bool output_commit(OutputFile& out, std::string& error) {
+  if (out.file == nullptr) return true;
+  const bool flushed = std::fflush(out.file) == 0 && std::ferror(out.file) == 0;
+  const bool closed = std::fclose(out.file) == 0;
+  out.file = nullptr;
+  if (out.failed || !flushed || !closed) {
+    std::remove(out.temp_path.c_str());
+    error = "cannot write '" + out.path + "' (disk full or device error)";
+    return false;
+  }
+  if (std::rename(out.temp_path.c_str(), out.path.c_str()) != 0) {
+    error = "cannot move '" + out.temp_path + "' to '" + out.path + "': " + std::strerror(errno);
+    std::remove(out.temp_path.c_str());
+    return false;
+  }
+  return true;
+}
+
+void output_discard(OutputFile& out) {
+  if (out.file == nullptr) return;
+  std::fclose(out.file);
+  out.file = nullptr;
+  std::remove(out.temp_path.c_str());
+}
+
+namespace {
+
+void file_sink(const uint8_t* data, size_t size, void* context) {
+  output_write(*static_cast<OutputFile*>(context), data, size);
+}
+
+void png_fail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void png_quiet(png_structp, png_const_charp) {}
+
+}  // namespace
+
+void output_world_stream(OutputFile& out, const World& world) {
+  write_world_stream(world, file_sink, &out);
+}
+
+bool prepare_picture_dir(const std::string& dir, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (!fs::is_directory(dir)) {
+    error = "cannot create picture folder '" + dir + "'" + (ec ? ": " + ec.message() : "");
+    return false;
+  }
+  // Find out now, not after a long run, whether pictures can be written there.
+  OutputFile probe;
+  std::string probe_error;
+  if (!output_open(probe, dir + "/.corvanta-sim-probe", probe_error)) {
+    error = "cannot write pictures into '" + dir + "': " + std::strerror(errno);
+    return false;
+  }
+  output_discard(probe);
+  return true;
+}
+
+bool write_picture_png(const std::string& dir, int32_t frame, const PixelBuffer& picture, std::string& error) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame-%06d.png", static_cast<int>(frame));
+  OutputFile out;
+  if (!output_open(out, dir + name, error)) return false;
+
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_fail, png_quiet);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    output_discard(out);
+    error = "cannot start a PNG for '" + out.path + "'";
+    return false;
+  }
+  png_bytep rows[kWorldHeight];
+  for (int32_t y = 0; y < kWorldHeight; ++y) rows[y] = const_cast<png_bytep>(&picture.rgb[y][0][0]);
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    png_destroy_write_struct(&png, &info);
+    output_discard(out);
+    error = "cannot write '" + out.path + "'";
+    return false;
+  }
+  png_init_io(png, out.file);
+  // Fast compression: the pictures are mostly flat black and compress well anyway.
+  png_set_compression_level(png, 3);
+  png_set_IHDR(png, info, kWorldWidth, kWorldHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_rows(png, info, rows);
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return output_commit(out, error);
+}
