@@ -37,15 +37,21 @@ static Canvas canvas;
 // unused per pixel), kept static so that a frame allocates nothing.
 static uint32_t dib_pixels[kWorldHeight * kWorldWidth];
 
+static bool dib_matches_last_picture = false;
+
+static inline uint32_t dib_pixel(const uint8_t* rgb) {
+  return static_cast<uint32_t>(rgb[2]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[0]) << 16;
+}
+
 static void transfer_to_draw_surface(const PixelBuffer& picture) {
-  for (int32_t y = 0; y < kWorldHeight; ++y) {
-    const uint8_t(*row)[3] = picture.rgb[y];
-    uint32_t* out = dib_pixels + y * kWorldWidth;
-    for (int32_t x = 0; x < kWorldWidth; ++x) {
-      out[x] = static_cast<uint32_t>(row[x][2]) | static_cast<uint32_t>(row[x][1]) << 8 |
-               static_cast<uint32_t>(row[x][0]) << 16;
-    }
+  const uint8_t* rgb = &picture.rgb[0][0][0];
+  if (dib_matches_last_picture && canvas.changes_known) {
+    // Only the pixels this draw painted or restored can differ from the last picture.
+    for_each_changed_pixel(canvas, [&](int32_t offset) { dib_pixels[offset / 3] = dib_pixel(rgb + offset); });
+  } else {
+    for (int32_t i = 0; i < kWorldHeight * kWorldWidth; ++i) dib_pixels[i] = dib_pixel(rgb + 3 * i);
   }
+  dib_matches_last_picture = true;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = kWorldWidth;
@@ -66,8 +72,13 @@ static void transfer_to_draw_surface(const PixelBuffer& picture) {
 // that init gave it, so only drawn frames are transferred.
 static void present_to_window(const PixelBuffer& picture, void* context) {
   const World& stepped = *static_cast<const World*>(context);
-  if (!plugin.display_window || !plugin.draw_surface.dc) return;
-  if (stepped.frame_count > kStartupFrames) transfer_to_draw_surface(picture);
+  const bool drawn = stepped.frame_count > kStartupFrames;
+  if (!plugin.display_window || !plugin.draw_surface.dc) {
+    // A drawn picture that goes nowhere leaves the DIB behind the canvas.
+    if (drawn) dib_matches_last_picture = false;
+    return;
+  }
+  if (drawn) transfer_to_draw_surface(picture);
   HDC window_dc = GetDC(plugin.display_window);
   if (!window_dc) return;
   BitBlt(window_dc, 0, 0, kWorldWidth, kWorldHeight, plugin.draw_surface.dc, 0, 0, SRCCOPY);

@@ -10,7 +10,10 @@ void canvas_load_state(Canvas& canvas) {
   canvas.sink = nullptr;
   canvas.sink_context = nullptr;
   canvas.painted_valid = 0;
-  canvas.painted_count = 0;
+  canvas.changes_known = 0;
+  canvas.painted_current = 0;
+  canvas.painted_count[0] = 0;
+  canvas.painted_count[1] = 0;
 }
 
 static inline void paint(PixelBuffer& buffer, int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b) {
@@ -68,27 +71,32 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   if (g.needs_full_pass) {
     draw_world(world, canvas.drawing, canvas.background);
     canvas.painted_valid = 0;
+    canvas.changes_known = 0;
     return;
   }
   PixelBuffer& buffer = canvas.drawing;
+  const int32_t last = canvas.painted_current;
   if (canvas.painted_valid) {
     const uint8_t* from = &canvas.background.rgb[0][0][0];
     uint8_t* to = &buffer.rgb[0][0][0];
-    for (int32_t i = 0; i < canvas.painted_count; ++i) {
-      const int32_t p = canvas.painted[i];
+    for (int32_t i = 0; i < canvas.painted_count[last]; ++i) {
+      const int32_t p = canvas.painted[last][i];
       to[p] = from[p];
       to[p + 1] = from[p + 1];
       to[p + 2] = from[p + 2];
     }
   } else {
     std::memcpy(buffer.rgb, canvas.background.rgb, sizeof(buffer.rgb));
+    canvas.painted_count[last] = 0;
   }
 
+  const int32_t now = 1 - last;
+  int32_t* list = canvas.painted[now];
   int32_t count = 0;
   bool overflow = false;
   auto mark = [&](int32_t x, int32_t y) {
     if (count < kPaintedCapacity) {
-      canvas.painted[count++] = (y * kWorldWidth + x) * 3;
+      list[count++] = (y * kWorldWidth + x) * 3;
     } else {
       overflow = true;
     }
@@ -108,7 +116,9 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     }
   }
   draw_agents(world, buffer, mark);
-  canvas.painted_count = count;
+  canvas.changes_known = canvas.painted_valid && !overflow ? 1 : 0;
+  canvas.painted_count[now] = count;
+  canvas.painted_current = now;
   canvas.painted_valid = overflow ? 0 : 1;
 }
 

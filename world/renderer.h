@@ -12,8 +12,9 @@ struct PixelBuffer {
 // sink; with none, presenting does nothing.
 using PresentSink = void (*)(const PixelBuffer& picture, void* context);
 
-// The pixels of the drawing that differ from the background, so the next frame
-// need only restore those instead of copying the whole background.
+// Pixels painted over the background by the last two draws: the next draw restores
+// only the last one's instead of copying the whole background, and whoever shows the
+// picture can update just the pixels a draw changed.
 constexpr int32_t kPaintedCapacity = 1 << 18;
 
 struct Canvas {
@@ -21,9 +22,11 @@ struct Canvas {
   PixelBuffer background;  // all black, never drawn into
   PresentSink sink;
   void* sink_context;
-  int32_t painted_valid;  // 0: the drawing may differ anywhere (white at start)
-  int32_t painted_count;
-  int32_t painted[kPaintedCapacity];  // byte offsets into the rgb array
+  int32_t painted_valid;     // 0: the drawing may differ from the background anywhere
+  int32_t changes_known;     // 1: the last draw changed only pixels on the two lists
+  int32_t painted_current;   // the list of the last draw; the other is the one before
+  int32_t painted_count[2];
+  int32_t painted[2][kPaintedCapacity];  // byte offsets into the rgb array
 };
 
 // Drawing buffer white, background black, no sink.
@@ -34,3 +37,12 @@ void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& back
 // frame_step guarantees; the background must not change between calls.
 void draw_world_tracked(const World& world, Canvas& canvas);
 void present(const Canvas& canvas);
+
+// After draw_world_tracked with changes_known set: calls visit(offset) with the byte
+// offset into the rgb array of every pixel the draw may have changed (some twice).
+template <typename Visit>
+void for_each_changed_pixel(const Canvas& canvas, Visit visit) {
+  for (int32_t list = 0; list < 2; ++list) {
+    for (int32_t i = 0; i < canvas.painted_count[list]; ++i) visit(canvas.painted[list][i]);
+  }
+}
