@@ -1,6 +1,7 @@
 #include "world/life_grid.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -48,6 +49,40 @@ inline bool on_grid(int32_t x, int32_t y) {
   return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
 }
 
+inline void set_live(GridTracker& g, int32_t e) {
+  g.live_bits[e >> 6] |= uint64_t{1} << (e & 63);
+  const int32_t x = e / kWorldHeight;
+  g.live_rows[e % kWorldHeight][x >> 6] |= uint64_t{1} << (x & 63);
+}
+
+inline void clear_live(GridTracker& g, int32_t e) {
+  g.live_bits[e >> 6] &= ~(uint64_t{1} << (e & 63));
+  const int32_t x = e / kWorldHeight;
+  g.live_rows[e % kWorldHeight][x >> 6] &= ~(uint64_t{1} << (x & 63));
+}
+
+// The next step must sweep the cell and everything around it: three runs of three
+// elements, each within one or two chunks.
+inline void mark_around(GridTracker& g, int32_t e) {
+  for (int32_t first : {e - 401, e - 1, e + 399}) {
+    int32_t last = first + 2;
+    if (first < 0) first = 0;
+    if (last > kCellCount - 1) last = kCellCount - 1;
+    if (first > last) continue;
+    g.chunk_dirty[first >> kChunkShift] = 1;
+    g.chunk_dirty[last >> kChunkShift] = 1;
+  }
+}
+
+// Live cells among the 8 around e, for a count that planting forced.
+inline int32_t recount(const int32_t* cells, int32_t e) {
+  int32_t n = 0;
+  for (int32_t o : kAround) {
+    if (in_plane(e + o)) n += cells[e + o];
+  }
+  return n;
+}
+
 }  // namespace
 
 // The three passes over the whole grid, for a world whose planes were written
@@ -83,7 +118,9 @@ static void life_step_full(World& world) {
   }
 
   GridTracker& g = world.index.grid;
-  g.live_count = 0;
+  std::memset(g.live_bits, 0, sizeof(g.live_bits));
+  std::memset(g.live_rows, 0, sizeof(g.live_rows));
+  std::memset(g.chunk_dirty, 0, sizeof(g.chunk_dirty));
   for (int32_t x = 0; x < kWorldWidth; ++x) {
     const int32_t base = x * kWorldHeight;
     int32_t y = 0;
@@ -91,7 +128,8 @@ static void life_step_full(World& world) {
       const int32_t e = base + y;
       if (cells[e] == 1) {
         add_around(counts, e, 1);
-        g.live[g.live_count++] = e;
+        set_live(g, e);
+        mark_around(g, e);
         y += dead_run[e];
         dead_run[e] = 0;
       }
@@ -103,12 +141,12 @@ static void life_step_full(World& world) {
   g.needs_full_pass = 0;
 }
 
-// Rule and commit for the 8 cells from element base; appends the live ones to
-// live_list in element order and returns the new length.
-static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* live_list, int32_t live) {
+// The rule for the 8 cells from element base, against the counts as they stand:
+// next_cells takes every result, cells only the changes, which go on the list.
+static inline void sweep_chunk(World& world, int32_t base, GridTracker& g) {
   int32_t* cells = world.cells + base;
   int32_t* next = world.next_cells + base;
-  int32_t* counts = world.neighbours + base;
+  const int32_t* counts = world.neighbours + base;
 #if defined(__SSE2__)
   const __m128i zero = _mm_setzero_si128();
   const __m128i two = _mm_set1_epi32(2);
@@ -118,18 +156,17 @@ static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* live_list
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + half));
     const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + half));
     const __m128i dead = _mm_cmpeq_epi32(c, zero);
-    const __m128i born_or_kept = _mm_cmpeq_epi32(n, three);
     const __m128i kept = _mm_andnot_si128(dead, _mm_cmpeq_epi32(n, two));
-    const __m128i alive = _mm_or_si128(born_or_kept, kept);
-    const __m128i v = _mm_and_si128(alive, one);
+    const __m128i v = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi32(n, three), kept), one);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(next + half), v);
+    int32_t changed = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, c))) ^ 0xF;
+    if (changed == 0) continue;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + half), v);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(counts + half), zero);
-    int32_t bits = _mm_movemask_ps(_mm_castsi128_ps(alive));
-    while (bits != 0) {
-      const int32_t lane = __builtin_ctz(static_cast<unsigned>(bits));
-      live_list[live++] = base + half + lane;
-      bits &= bits - 1;
+    while (changed != 0) {
+      const int32_t lane = __builtin_ctz(static_cast<unsigned>(changed));
+      const int32_t e = base + half + lane;
+      g.changed[g.changed_count++] = e * 2 + world.cells[e];
+      changed &= changed - 1;
     }
   }
 #else
@@ -137,55 +174,49 @@ static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* live_list
     const int32_t n = counts[i];
     const int32_t v = cells[i] != 0 ? (n == 2 || n == 3) : (n == 3);
     next[i] = v;
+    if (v == cells[i]) continue;
     cells[i] = v;
-    counts[i] = 0;
-    if (v) live_list[live++] = base + i;
+    g.changed[g.changed_count++] = (base + i) * 2 + v;
   }
 #endif
-  return live;
 }
 
-// The same generation from the tracked cells alone. Outside the last generation's
-// live cells, their neighbourhoods and the planted cells every cell is dead with a
-// count of 0 and stays so; the planes end exactly as the full passes leave them.
+// The same generation from the dirty chunks alone; the planes end exactly as the
+// full passes leave them.
 static void life_step_tracked(World& world) {
   GridTracker& g = world.index.grid;
   int32_t* counts = world.neighbours;
-  uint8_t* marked = g.chunk_marked;
+  uint8_t* dirty = g.chunk_dirty;
 
-  // A cell's neighbourhood is three runs of three elements: a chunk of 8 holds the
-  // start or the end of each run.
-  auto mark_run = [&](int32_t first) {
-    int32_t last = first + 2;
-    if (first < 0) first = 0;
-    if (last > kCellCount - 1) last = kCellCount - 1;
-    if (first > last) return;
-    marked[first >> kChunkShift] = 1;
-    marked[last >> kChunkShift] = 1;
-  };
-  for (int32_t i = 0; i < g.live_count; ++i) {
-    const int32_t e = g.live[i];
-    mark_run(e - 401);
-    mark_run(e - 1);
-    mark_run(e + 399);
-  }
-  for (int32_t i = 0; i < g.planted_count; ++i) marked[g.planted[i] >> kChunkShift] = 1;
-
-  // Each cell's next state depends only on its own kind and count, so the rule and
-  // the commit are one sweep; the counts are rebuilt after it from the new live cells.
-  int32_t live = 0;
+  g.changed_count = 0;
   for (int32_t c = 0; c < kChunkCount; c += 8) {
     uint64_t word;
-    std::memcpy(&word, marked + c, sizeof(word));
+    std::memcpy(&word, dirty + c, sizeof(word));
     if (word == 0) continue;
     for (int32_t k = c; k < c + 8; ++k) {
-      if (marked[k] == 0) continue;
-      marked[k] = 0;
-      live = sweep_chunk(world, k << kChunkShift, g.live, live);
+      if (dirty[k] == 0) continue;
+      dirty[k] = 0;
+      sweep_chunk(world, k << kChunkShift, g);
     }
   }
-  g.live_count = live;
-  for (int32_t i = 0; i < live; ++i) add_around(counts, g.live[i], 1);
+
+  // The counts follow the births and deaths; forced counts are counted afresh.
+  for (int32_t i = 0; i < g.changed_count; ++i) {
+    const int32_t e = g.changed[i] >> 1;
+    if (g.changed[i] & 1) {
+      add_around(counts, e, 1);
+      set_live(g, e);
+    } else {
+      add_around(counts, e, -1);
+      clear_live(g, e);
+    }
+    mark_around(g, e);
+  }
+  for (int32_t i = 0; i < g.planted_count; ++i) {
+    const int32_t e = g.planted[i];
+    counts[e] = recount(world.cells, e);
+    g.chunk_dirty[e >> kChunkShift] = 1;
+  }
   for (int32_t i = 0; i < g.claimed_count; ++i) world.claimed[g.claimed[i]] = 0;
   g.planted_count = 0;
   g.claimed_count = 0;
@@ -211,6 +242,8 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
     if (world.claimed[e] == 0) food_index_take(world, e);
     world.cells[e] = 0;
     add_around(world.neighbours, e, -1);
+    clear_live(world.index.grid, e);
+    mark_around(world.index.grid, e);
     eaten += 1;
   }
   return eaten;
@@ -229,6 +262,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
       world.neighbours[e] = 3;
       planted += 1;
       track_planted(world.index.grid, e);
+      world.index.grid.chunk_dirty[e >> kChunkShift] = 1;
     }
   }
   return planted;
@@ -241,14 +275,23 @@ void wipe_grid(World& world) {
     std::memset(world.neighbours, 0, sizeof(world.neighbours));
     return;
   }
-  // Only tracked cells can be live or carry a count.
-  for (int32_t i = 0; i < g.live_count; ++i) {
-    const int32_t e = g.live[i];
-    world.cells[e] = 0;
-    world.neighbours[e] = 0;
-    for (int32_t o : kAround) {
-      if (in_plane(e + o)) world.neighbours[e + o] = 0;
+  // Counts are nonzero only around live cells and where planting forced them. The
+  // wiped cells' chunks are swept by the next step, which clears their next_cells.
+  for (int32_t w = 0; w < kLiveWords; ++w) {
+    uint64_t bits = g.live_bits[w];
+    while (bits != 0) {
+      const int32_t e = w * 64 + __builtin_ctzll(bits);
+      bits &= bits - 1;
+      world.cells[e] = 0;
+      world.neighbours[e] = 0;
+      for (int32_t o : kAround) {
+        if (in_plane(e + o)) world.neighbours[e + o] = 0;
+      }
+      mark_around(g, e);
     }
   }
   for (int32_t i = 0; i < g.planted_count; ++i) world.neighbours[g.planted[i]] = 0;
+  g.planted_count = 0;
+  std::memset(g.live_bits, 0, sizeof(g.live_bits));
+  std::memset(g.live_rows, 0, sizeof(g.live_rows));
 }

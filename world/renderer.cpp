@@ -102,17 +102,20 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     }
   };
 
-  // Every live cell is on the tracker's list (some of those since eaten).
+  // Row by row, so the picture is written in memory order.
   if (world.background_level > 0.2f) {
     const uint8_t blue = cell_blue(world);
-    for (int32_t i = 0; i < g.live_count; ++i) {
-      const int32_t e = g.live[i];
-      if (world.cells[e] != 1) continue;
-      const int32_t x = e / kWorldHeight;
-      const int32_t y = e % kWorldHeight;
-      if (x < 1 || x > kWorldWidth - 2 || y < 1 || y > kWorldHeight - 2) continue;
-      paint(buffer, x, y, 0, 0, blue);
-      mark(x, y);
+    for (int32_t y = 1; y < kWorldHeight - 1; ++y) {
+      for (int32_t w = 0; w < kRowWords; ++w) {
+        uint64_t bits = g.live_rows[y][w];
+        while (bits != 0) {
+          const int32_t x = w * 64 + __builtin_ctzll(bits);
+          bits &= bits - 1;
+          if (x < 1 || x > kWorldWidth - 2) continue;
+          paint(buffer, x, y, 0, 0, blue);
+          mark(x, y);
+        }
+      }
     }
   }
   draw_agents(world, buffer, mark);

@@ -25,9 +25,13 @@ void food_index_build(World& world) {
   FoodIndex& f = world.index.food;
   const GridTracker& g = world.index.grid;
   std::memset(&f, 0, sizeof(FoodIndex));
-  for (int32_t i = 0; i < g.live_count; ++i) {
-    const int32_t e = g.live[i];
-    if (world.cells[e] == 1 && world.claimed[e] == 0) food_add(f, e, 1);
+  for (int32_t w = 0; w < kLiveWords; ++w) {
+    uint64_t bits = g.live_bits[w];
+    while (bits != 0) {
+      const int32_t e = w * 64 + __builtin_ctzll(bits);
+      bits &= bits - 1;
+      if (world.claimed[e] == 0) food_add(f, e, 1);
+    }
   }
   f.active = 1;
 }

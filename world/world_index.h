@@ -4,12 +4,13 @@
 // them is part of the world's state: every operation gives the same result with or
 // without them, and the recorded traces check that.
 //
-// - GridTracker: the cells that were live at the end of the last Life step (in element
-//   order), plus the cells whose counts planting forced since. Every cell outside these
-//   lists and their neighbourhoods is dead with a count of 0, so a Life step need only
-//   visit them: it marks the 8-element chunks that hold such cells and sweeps those in
-//   memory order. Sweeping a dead cell with a count of 0 changes nothing, so a chunk's
-//   other cells do no harm.
+// - GridTracker: which cells are live (two bitmaps: element order for the planes,
+//   row order for the picture) and which 8-cell chunks the next Life step must sweep.
+//   Away from the cells that changed in the last step, were eaten or planted since,
+//   every cell's kind and count already agree with the rule (a dead cell stays dead,
+//   a live one lives), so the step sweeps only the chunks around those cells and
+//   updates the counts by the births and deaths it finds. A chunk's other cells do no
+//   harm: sweeping a cell whose rule agrees with its kind changes nothing.
 // - FoodIndex: unclaimed live cells counted per row segment and per column segment, so
 //   a food search steps over empty stretches of its rings at once. Built after each
 //   Life step and kept in step by eating and claiming while the agents move.
@@ -25,21 +26,24 @@
 // Reached only through world_state.h, which defines the world's sizes first.
 
 constexpr int32_t kPlantedCapacity = 65536;
+constexpr int32_t kClaimedCapacity = 65536;
 
 constexpr int32_t kChunkShift = 3;
 constexpr int32_t kChunkCount = kCellCount >> kChunkShift;
-
-constexpr int32_t kClaimedCapacity = 65536;
+constexpr int32_t kLiveWords = kCellCount / 64;
+constexpr int32_t kRowWords = (kWorldWidth + 63) / 64;
 
 struct GridTracker {
-  int32_t needs_full_pass;
-  int32_t live_count;
+  int32_t needs_full_pass;  // the planes were written directly: the bitmaps may be wrong
   int32_t planted_count;
   int32_t claimed_count;
-  int32_t live[kCellCount];
-  int32_t planted[kPlantedCapacity];
+  int32_t changed_count;
+  uint64_t live_bits[kLiveWords];               // bit e: cells[e] is live
+  uint64_t live_rows[kWorldHeight][kRowWords];  // bit x of row y: cell (x, y) is live
+  uint8_t chunk_dirty[kChunkCount];             // chunks the next step sweeps
+  int32_t planted[kPlantedCapacity];  // counts forced since the last step: recounted by it
   int32_t claimed[kClaimedCapacity];  // claimed cells, so the step clears just those
-  uint8_t chunk_marked[kChunkCount];
+  int32_t changed[kCellCount];        // one step's births (e * 2 + 1) and deaths (e * 2)
 };
 
 constexpr int32_t kFoodSegmentShift = 4;
