@@ -86,7 +86,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
   }
-  food_index_stop(world);
   agent_buckets_stop(world);
   life_step(world);
   return 0;

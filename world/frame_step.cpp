@@ -53,7 +53,6 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
     AgentTable& t = world.agents;
     life_step(world);
 
-    food_index_build(world);
     agent_buckets_build(world);
     int32_t agent_count = 0;
     for (int32_t slot = 0; slot < kMaxAgents; ++slot) {
@@ -61,7 +60,6 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
       update_agent(world, slot);
       agent_count += 1;
     }
-    food_index_stop(world);
     agent_buckets_stop(world);
 
     // Random planting. The drawn row may exceed the grid: the position is taken

@@ -139,6 +139,7 @@ static void life_step_full(World& world) {
   g.planted_count = 0;
   g.claimed_count = 0;
   g.needs_full_pass = 0;
+  food_index_build(world);
 }
 
 // The rule for the 8 cells from element base, against the counts as they stand:
@@ -200,15 +201,25 @@ static void life_step_tracked(World& world) {
     }
   }
 
+  // Claims lapse with the generation: a claimed cell still live is food again.
+  for (int32_t i = 0; i < g.claimed_count; ++i) {
+    const int32_t e = g.claimed[i];
+    world.claimed[e] = 0;
+    if (g.live_bits[e >> 6] & (uint64_t{1} << (e & 63))) food_index_give(world, e);
+  }
+  g.claimed_count = 0;
+
   // The counts follow the births and deaths; forced counts are counted afresh.
   for (int32_t i = 0; i < g.changed_count; ++i) {
     const int32_t e = g.changed[i] >> 1;
     if (g.changed[i] & 1) {
       add_around(counts, e, 1);
       set_live(g, e);
+      food_index_give(world, e);
     } else {
       add_around(counts, e, -1);
       clear_live(g, e);
+      food_index_take(world, e);
     }
     mark_around(g, e);
   }
@@ -217,9 +228,7 @@ static void life_step_tracked(World& world) {
     counts[e] = recount(world.cells, e);
     g.chunk_dirty[e >> kChunkShift] = 1;
   }
-  for (int32_t i = 0; i < g.claimed_count; ++i) world.claimed[g.claimed[i]] = 0;
   g.planted_count = 0;
-  g.claimed_count = 0;
 }
 
 void life_step(World& world) {
@@ -294,4 +303,5 @@ void wipe_grid(World& world) {
   g.planted_count = 0;
   std::memset(g.live_bits, 0, sizeof(g.live_bits));
   std::memset(g.live_rows, 0, sizeof(g.live_rows));
+  food_index_build(world);
 }

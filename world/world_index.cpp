@@ -36,10 +36,12 @@ void food_index_build(World& world) {
   f.active = 1;
 }
 
-void food_index_stop(World& world) { world.index.food.active = 0; }
-
 void food_index_take(World& world, int32_t e) {
   if (world.index.food.active) food_add(world.index.food, e, -1);
+}
+
+void food_index_give(World& world, int32_t e) {
+  if (world.index.food.active) food_add(world.index.food, e, 1);
 }
 
 // ---- agents ----

@@ -12,8 +12,8 @@
 //   updates the counts by the births and deaths it finds. A chunk's other cells do no
 //   harm: sweeping a cell whose rule agrees with its kind changes nothing.
 // - FoodIndex: unclaimed live cells counted per row segment and per column segment, so
-//   a food search steps over empty stretches of its rings at once. Built after each
-//   Life step and kept in step by eating and claiming while the agents move.
+//   a food search steps over empty stretches of its rings at once. Kept in step by
+//   every Life step (births, deaths, claims released), eating and claiming.
 // - AgentBuckets: agents by 32 x 32 cell bucket of their position, so a contact scan
 //   only looks at slots near the agent. Built at the start of each frame's agent loop
 //   and kept in step as agents move and spawn.
@@ -83,12 +83,12 @@ struct WorldIndex {
 
 struct World;
 
-// Unclaimed live cells from the tracker's live list; the index then follows eating
-// and claiming until food_index_stop.
+// Counts the unclaimed live cells afresh from the tracker's bitmap; the index then
+// follows the grid until world_reindex.
 void food_index_build(World& world);
-void food_index_stop(World& world);
-// Cell e stops being food (eaten or claimed); only while the index is active.
+// Cell e stops or starts being food; only while the index is active.
 void food_index_take(World& world, int32_t e);
+void food_index_give(World& world, int32_t e);
 
 // Live agents into buckets; the buckets then follow moves and spawns until
 // agent_buckets_stop.

@@ -11,6 +11,8 @@ void world_load_state(World& world) {
   world.random_state = 1;
   world.calendar_seconds = nullptr;
   world.calendar_context = nullptr;
+  // Tests build scenes by writing a fresh world's planes: the first Life step takes
+  // the full passes and starts tracking from whatever they hold.
   world_reindex(world);
 }
 
