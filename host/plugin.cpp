@@ -134,7 +134,21 @@ static void release_surface(Surface& surface) {
   surface = {};
 }
 
+// The position comes from a file anyone can edit, so it may be anything an int32
+// holds; the far edges are formed in 64 bits and held to the int32 range. Every
+// position a real screen has stays exactly as it is.
+static int32_t saturate_int32(int64_t value) {
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
 static int32_t plugin_init(PluginModule* module) {
+  // A player that calls init again without quit would otherwise orphan the first
+  // frame, and the class, still in use by its window, could never be registered
+  // again: every later init would fail. Take the old one down as quit does.
+  if (plugin.draw_surface.dc) plugin_quit(module);
+
   plugin.view_width = kWorldWidth;
   plugin.view_height = kWorldHeight;
   plugin.current_module = module;
@@ -143,8 +157,8 @@ static int32_t plugin_init(PluginModule* module) {
 
   frame_record.left = screen_x;
   frame_record.top = screen_y;
-  frame_record.right = screen_x + plugin.view_width + 20;
-  frame_record.bottom = screen_y + plugin.view_height + 35;
+  frame_record.right = saturate_int32(int64_t{screen_x} + plugin.view_width + 20);
+  frame_record.bottom = saturate_int32(int64_t{screen_y} + plugin.view_height + 35);
 
   auto make_frame = reinterpret_cast<HostFrameMaker>(host_request(kHostGetFrameMaker, 0));
   if (!make_frame) {
@@ -174,11 +188,13 @@ static int32_t plugin_init(PluginModule* module) {
   SetWindowLongA(plugin.display_window, GWL_USERDATA, reinterpret_cast<LONG>(module));
 
   // Size the window so that its client area, not its outer rectangle, is the
-  // picture's size, whatever border the style may add.
-  RECT client;
+  // picture's size, whatever border the style may add. However odd the system's
+  // answer for a window at an extreme position, the arithmetic stays defined; an
+  // unanswered query leaves the size as made.
+  RECT client = {0, 0, plugin.view_width, plugin.view_height};
   GetClientRect(plugin.display_window, &client);
-  SetWindowPos(plugin.display_window, nullptr, 0, 0, 2 * plugin.view_width - client.right,
-               2 * plugin.view_height - client.bottom, SWP_NOMOVE | SWP_NOZORDER);
+  SetWindowPos(plugin.display_window, nullptr, 0, 0, saturate_int32(2 * int64_t{plugin.view_width} - client.right),
+               saturate_int32(2 * int64_t{plugin.view_height} - client.bottom), SWP_NOMOVE | SWP_NOZORDER);
 
   host_request(kHostSetDisplayWindow, reinterpret_cast<WPARAM>(plugin.display_window));
 
@@ -204,6 +220,8 @@ static void plugin_quit(PluginModule* module) {
   if (frame_record.window) {
     SetForegroundWindow(plugin.current_module->parent_window);
     DestroyWindow(frame_record.window);
+    // A second quit must not destroy whatever window is later given the same handle.
+    frame_record.window = nullptr;
   }
   // The display window went with its frame (or never existed).
   if (plugin.display_window && !IsWindow(plugin.display_window)) plugin.display_window = nullptr;

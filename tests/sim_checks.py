@@ -9,6 +9,9 @@
   sim_checks.py errors SIM WORKDIR
       bad arguments, bad spectrum files and unwritable outputs: status 2, one message,
       no output file left behind
+  sim_checks.py check SIM WORKDIR
+      --check and --check-every check the invariants as often as asked, and a run of the
+      world keeps them
 """
 import os
 import re
@@ -120,11 +123,13 @@ def check_errors(sim, work):
     ok_trace = w("ok.trace")
     cases = [
         ("unknown option", ["--bogus"], []),
+        ("newline in an unknown option", ["-\n--frames"], []),
         ("missing value", ["--frames"], []),
         ("frames not a number", ["--frames", "12x"], []),
         ("negative frames", ["--frames", "-5"], []),
         ("seed beyond 32 bits", ["--seed", "4294967296", "--trace", ok_trace], [ok_trace]),
         ("trace-every zero", ["--trace-every", "0", "--trace", ok_trace], [ok_trace]),
+        ("check-every zero", ["--check-every", "0", "--trace", ok_trace], [ok_trace]),
         ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")]),
         ("snapshot beyond the run", ["--frames", "10", "--snapshot-at", "11", "--snapshot", w("s.cvw")],
          [w("s.cvw")]),
@@ -155,6 +160,18 @@ def check_errors(sim, work):
         sys.exit("\n".join(failures))
 
 
+def check_invariants(sim, work):
+    fresh_dir(work)
+    # Every frame, every 100th, and --check beside --check-every (which keeps its interval).
+    for options, checks in ((["--check"], 600), (["--check-every", "100"], 6), (["--check-every", "7", "--check"], 85)):
+        r = run(sim, ["--frames", "600", "--seed", "26", "--trace", os.path.join(work, "run.trace")] + options, work)
+        if r.returncode != 0:
+            sys.exit(f"{' '.join(options)}: status {r.returncode}: {r.stderr.strip()}")
+        if f"check: invariants held at {checks} checks" not in r.stdout:
+            sys.exit(f"{' '.join(options)}: expected {checks} checks, got {r.stdout.strip()!r}")
+        print(f"{' '.join(options)}: {checks} checks held")
+
+
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
@@ -165,6 +182,8 @@ def main():
         check_repeat(sim, work)
     elif mode == "errors":
         check_errors(sim, work)
+    elif mode == "check":
+        check_invariants(sim, work)
     else:
         sys.exit(__doc__)
 

@@ -16,6 +16,9 @@ add_test(NAME sim_refuses_bad_arguments_and_paths
   COMMAND Python3::Interpreter ${sim_checks} errors $<TARGET_FILE:corvanta-sim> ${sim_work}/errors)
 set_tests_properties(sim_same_arguments_same_files PROPERTIES TIMEOUT 600 LABELS sim)
 set_tests_properties(sim_refuses_bad_arguments_and_paths PROPERTIES TIMEOUT 120 LABELS sim)
+add_test(NAME sim_check_keeps_invariants
+  COMMAND Python3::Interpreter ${sim_checks} check $<TARGET_FILE:corvanta-sim> ${sim_work}/check)
+set_tests_properties(sim_check_keeps_invariants PROPERTIES TIMEOUT 300 LABELS sim)
 
 # The recorded traces live beside the repository (shared/ next to the clone). Thousands of
 # frames hashed after each: an optimised build takes a minute or two, a sanitizer build hours,

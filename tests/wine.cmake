@@ -52,7 +52,7 @@ set_tests_properties(wine_prefix PROPERTIES
 corvanta_wine_path(wine_dll_path "${wine_dll}")
 # Each group gets a plug-in folder of its own; the working directory is another
 # one, so that a settings file written there instead of beside the DLL shows.
-foreach(group records lifecycle settings failures)
+foreach(group records lifecycle settings failures hostile)
   corvanta_wine_path(folder "${wine_root}/${group}")
   add_test(NAME wine_plugin_${group} COMMAND ${wine_run} ${wine_dll_path} ${folder} ${group})
   set_tests_properties(wine_plugin_${group} PROPERTIES

@@ -1,6 +1,7 @@
 // corvanta-sim: runs the Corvanta world without a window, frame by frame exactly as the
 // plug-in does, and records what it did: traces of digests, world snapshots, pictures,
-// timings. Exit status 0 when done, 2 for bad arguments, input or output.
+// timings. Exit status 0 when done, 1 when --check finds a broken invariant, 2 for bad
+// arguments, input or output.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,14 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "tools/audio/track_spectra.h"
 #include "tools/sim_options.h"
 #include "tools/sim_output.h"
 #include "tools/spectrum_source.h"
+#include "tools/y4m_video.h"
 #include "world/frame_step.h"
+#include "world/world_check.h"
 #include "world/world_stream.h"
 
 namespace {
 
+constexpr int kExitBrokenWorld = 1;
 constexpr int kExitBadRun = 2;
 
 int fail(const std::string& message) {
@@ -48,6 +53,7 @@ struct RunStats {
   int64_t births = 0;
   int64_t culls = 0;
   std::vector<double> step_ms;  // frame_step times of the simulated frames
+  int64_t checks = 0;           // check_world calls, all passed
 };
 
 // Counts the living and the newborn against the census taken before the frame, and
@@ -102,10 +108,12 @@ double percentile_99(std::vector<double> values) {
 struct Outputs {
   OutputFile trace;
   OutputFile snapshot;
+  OutputFile video;
 
   void discard() {
     output_discard(trace);
     output_discard(snapshot);
+    output_discard(video);
   }
 };
 
@@ -122,6 +130,16 @@ int main(int argc, char** argv) {
 
   SpectrumSource spectrum;
   if (!open_spectrum(options.spectrum, options.spectrum_path, spectrum, error)) return fail(error);
+  std::unique_ptr<TrackSpectra> audio;
+  if (options.spectrum == SpectrumKind::kAudio) {
+    audio.reset(new TrackSpectra());
+    if (!track_spectra_open(*audio, options.spectrum_path, error)) return fail(error);
+    if (!options.frames_given) options.frames = track_spectra_frames(*audio);
+    if (options.snapshot_at > options.frames) {
+      return fail("--snapshot-at " + std::to_string(options.snapshot_at) + " lies beyond the track's last frame (" +
+                  std::to_string(options.frames) + ")");
+    }
+  }
 
   // Every output is checked before the first frame, so a bad path costs no run time,
   // and a failure leaves none of them behind.
@@ -130,6 +148,14 @@ int main(int argc, char** argv) {
   if (!options.snapshot_path.empty() && !output_open(outputs.snapshot, options.snapshot_path, error)) {
     outputs.discard();
     return fail(error);
+  }
+  if (!options.video_path.empty()) {
+    if (!output_open(outputs.video, options.video_path, error)) {
+      outputs.discard();
+      return fail(error);
+    }
+    const std::string header = y4m_stream_header(kFramesPerSecond);
+    output_write(outputs.video, header.data(), header.size());
   }
   if (options.png_every > 0 && !prepare_picture_dir(options.png_dir, error)) {
     outputs.discard();
@@ -159,6 +185,7 @@ int main(int argc, char** argv) {
   canvas.sink_context = &presented;
 
   RunStats stats;
+  std::vector<uint8_t> video_frame;
   stats.step_ms.reserve(static_cast<size_t>(options.frames));
   const bool progress = isatty(fileno(stderr)) != 0 && options.frames > 0;
   const int64_t progress_every = std::max<int64_t>(1, options.frames / 200);
@@ -166,7 +193,7 @@ int main(int argc, char** argv) {
   if (options.snapshot_at == 0) output_world_stream(outputs.snapshot, world);
 
   for (int64_t frame = 0; frame < options.frames; ++frame) {
-    const uint8_t* bytes = spectrum_for_frame(spectrum, frame);
+    const uint8_t* bytes = audio ? track_spectra_frame(*audio, frame) : spectrum_for_frame(spectrum, frame);
     const bool simulated = world.frame_count > kStartupFrames;
     const int32_t population_before = stats.population;
     const int64_t births_before = stats.births;
@@ -186,11 +213,27 @@ int main(int argc, char** argv) {
       if (in_frame > 900 && grid_wiped(world)) ++stats.culls;
     }
 
+    if (options.check_every > 0 && world.frame_count % options.check_every == 0) {
+      const WorldCheck check = check_world(world);
+      ++stats.checks;
+      if (!check.ok) {
+        outputs.discard();
+        if (progress) std::fputc('\n', stderr);
+        std::fprintf(stderr, "corvanta-sim: invariant broken after frame %d: %s\n",
+                     static_cast<int>(world.frame_count), check.message);
+        return kExitBrokenWorld;
+      }
+    }
+
     const int32_t done = world.frame_count;
     if (outputs.trace.file != nullptr && done % options.trace_every == 0) {
       write_trace_line(outputs.trace, world, *presented, stats.population);
     }
     if (done == options.snapshot_at) output_world_stream(outputs.snapshot, world);
+    if (outputs.video.file != nullptr) {
+      y4m_frame(*presented, video_frame);
+      output_write(outputs.video, video_frame.data(), video_frame.size());
+    }
     if (options.png_every > 0 && (done % options.png_every == 0 || frame + 1 == options.frames)) {
       if (!write_picture_png(options.png_dir, done, *presented, error)) {
         outputs.discard();
@@ -207,10 +250,17 @@ int main(int argc, char** argv) {
   std::string trace_error;
   if (!output_commit(outputs.trace, trace_error)) {
     output_discard(outputs.snapshot);
+    output_discard(outputs.video);
     return fail(trace_error);
   }
   if (!output_commit(outputs.snapshot, error)) {
+    output_discard(outputs.video);
     std::remove(options.trace_path.c_str());
+    return fail(error);
+  }
+  if (!output_commit(outputs.video, error)) {
+    std::remove(options.trace_path.c_str());
+    std::remove(options.snapshot_path.c_str());
     return fail(error);
   }
 
@@ -228,6 +278,7 @@ int main(int argc, char** argv) {
               " culls, %" PRId64 " births, %.3f ms per simulated frame\n",
               options.frames, seed, static_cast<int>(stats.population_min), static_cast<int>(stats.population_max),
               static_cast<int>(stats.population), stats.culls, stats.births, mean_ms);
+  if (options.check_every > 0) std::printf("check: invariants held at %" PRId64 " checks\n", stats.checks);
   if (options.timing) {
     std::printf("timing: mean_ms=%.3f p99_ms=%.3f max_ms=%.3f frames=%zu\n", mean_ms, percentile_99(stats.step_ms),
                 max_ms, simulated);

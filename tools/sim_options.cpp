@@ -1,6 +1,7 @@
 #include "tools/sim_options.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -19,6 +20,23 @@ bool parse_decimal(const char* text, uint64_t max, uint64_t& value) {
   return true;
 }
 
+// Arguments quoted in messages show control characters as \xHH, so that a stray
+// newline cannot turn the one-line message into several.
+std::string shown(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 // Frame counts and intervals stay well inside int32, the type of the world's frame_count.
 constexpr uint64_t kMaxFrames = 2000000000;
 
@@ -28,12 +46,16 @@ const char* sim_usage() {
   return "usage: corvanta-sim [options]\n"
          "Runs the Corvanta world headless, frame by frame, as the plug-in would.\n"
          "\n"
-         "  --frames N            frames to run (default 3000; the world starts moving at frame 152)\n"
+         "  --frames N            frames to run (default 3000, with --audio the whole track;\n"
+         "                        the world starts moving at frame 152)\n"
          "  --seed S              random seed given at the first frame, 0..4294967295\n"
          "                        (default: the calendar time in seconds, as the plug-in does)\n"
          "  --spectrum FILE|silence\n"
          "                        FILE: 1152-byte spectrum records, one per frame, looped;\n"
          "                        silence: all zero; default: a built-in music-like spectrum\n"
+         "  --audio FILE          spectra from an audio file (WAV, FLAC, Ogg, MP3, ...), 40 frames\n"
+         "                        to a second, as corvanta-play hears it\n"
+         "  --video FILE          every frame's picture as a Y4M video (4:2:0, 40 frames a second)\n"
          "  --png-every K         write the picture as PNG every K frames and after the last (0: never)\n"
          "  --out DIR             folder for the PNGs (frame-NNNNNN.png)\n"
          "  --trace FILE          after each frame: <frame_count> <population> <world digest> <picture digest>\n"
@@ -42,10 +64,13 @@ const char* sim_usage() {
          "  --snapshot FILE\n"
          "  --timing              print timing: mean_ms= p99_ms= max_ms= frames= over the simulated\n"
          "                        frames' frame_step calls alone\n"
+         "  --check               check the world's invariants after every frame; the first broken one\n"
+         "                        (frame, field, slot or cell, value) stops the run with status 1\n"
+         "  --check-every K       the same after every K-th frame only (frame_count a multiple of K)\n"
          "  --help                this text\n"
          "\n"
-         "Without --png-every, --out or --trace, pictures go to ./corvanta-out every 500 frames.\n"
-         "Exit status: 0 done, 2 bad arguments, unreadable input or unwritable output.\n";
+         "Without --png-every, --out, --trace or --video, pictures go to ./corvanta-out every 500 frames.\n"
+         "Exit status: 0 done, 1 an invariant broke, 2 bad arguments, unreadable input or unwritable output.\n";
 }
 
 bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& error) {
@@ -62,12 +87,16 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
       options.timing = true;
       continue;
     }
+    if (name == "--check") {
+      if (options.check_every == 0) options.check_every = 1;
+      continue;
+    }
     const bool takes_value = name == "--frames" || name == "--seed" || name == "--spectrum" ||
                              name == "--png-every" || name == "--out" || name == "--trace" ||
-                             name == "--trace-every" || name == "--snapshot-at" ||
-                             name == "--snapshot";
+                             name == "--trace-every" || name == "--check-every" || name == "--snapshot-at" ||
+                             name == "--snapshot" || name == "--audio" || name == "--video";
     if (!takes_value) {
-      error = "unknown option '" + name + "' (see --help)";
+      error = "unknown option '" + shown(name) + "' (see --help)";
       return false;
     }
     if (i + 1 >= argc) {
@@ -78,13 +107,14 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
     uint64_t number = 0;
     if (name == "--frames") {
       if (!parse_decimal(value, kMaxFrames, number)) {
-        error = "--frames wants a whole number 0.." + std::to_string(kMaxFrames) + ", not '" + value + "'";
+        error = "--frames wants a whole number 0.." + std::to_string(kMaxFrames) + ", not '" + shown(value) + "'";
         return false;
       }
       options.frames = static_cast<int64_t>(number);
+      options.frames_given = true;
     } else if (name == "--seed") {
       if (!parse_decimal(value, UINT32_MAX, number)) {
-        error = std::string("--seed wants a whole number 0..4294967295, not '") + value + "'";
+        error = std::string("--seed wants a whole number 0..4294967295, not '") + shown(value) + "'";
         return false;
       }
       options.seed = static_cast<uint32_t>(number);
@@ -100,9 +130,15 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
         options.spectrum = SpectrumKind::kFile;
         options.spectrum_path = value;
       }
+    } else if (name == "--check-every") {
+      if (!parse_decimal(value, kMaxFrames, number) || number == 0) {
+        error = std::string("--check-every wants a whole number of at least 1, not '") + shown(value) + "'";
+        return false;
+      }
+      options.check_every = static_cast<int64_t>(number);
     } else if (name == "--png-every" || name == "--trace-every") {
       if (!parse_decimal(value, kMaxFrames, number)) {
-        error = name + " wants a whole number, not '" + value + "'";
+        error = name + " wants a whole number, not '" + shown(value) + "'";
         return false;
       }
       if (name == "--png-every") {
@@ -117,7 +153,7 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
       }
     } else if (name == "--snapshot-at") {
       if (!parse_decimal(value, kMaxFrames, number)) {
-        error = std::string("--snapshot-at wants a frame number, not '") + value + "'";
+        error = std::string("--snapshot-at wants a frame number, not '") + shown(value) + "'";
         return false;
       }
       options.snapshot_at = static_cast<int64_t>(number);
@@ -132,6 +168,11 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
         out_given = true;
       } else if (name == "--trace") {
         options.trace_path = value;
+      } else if (name == "--audio") {
+        options.spectrum = SpectrumKind::kAudio;
+        options.spectrum_path = value;
+      } else if (name == "--video") {
+        options.video_path = value;
       } else {
         options.snapshot_path = value;
       }
@@ -142,7 +183,9 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
     error = "--snapshot-at and --snapshot go together";
     return false;
   }
-  if (snapshot_at_given && options.snapshot_at > options.frames) {
+  // A track's length is known only once it is decoded; corvanta-sim checks it then.
+  const bool frames_known = options.frames_given || options.spectrum != SpectrumKind::kAudio;
+  if (snapshot_at_given && frames_known && options.snapshot_at > options.frames) {
     error = "--snapshot-at " + std::to_string(options.snapshot_at) + " lies beyond the last frame (" +
             std::to_string(options.frames) + ")";
     return false;
@@ -150,7 +193,7 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
   if (png_every_given || out_given) {
     if (!png_every_given) options.png_every = kDefaultPngEvery;
     if (!out_given) options.png_dir = kDefaultPngDir;
-  } else if (options.trace_path.empty()) {
+  } else if (options.trace_path.empty() && options.video_path.empty()) {
     options.png_every = kDefaultPngEvery;
     options.png_dir = kDefaultPngDir;
     options.png_defaulted = true;

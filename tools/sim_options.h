@@ -3,17 +3,20 @@
 #include <cstdint>
 #include <string>
 
-enum class SpectrumKind { kSynthetic, kSilence, kFile };
+enum class SpectrumKind { kSynthetic, kSilence, kFile, kAudio };
 
 struct SimOptions {
   int64_t frames = 3000;
+  bool frames_given = false;  // without it, --audio runs the whole track
   bool seed_given = false;
   uint32_t seed = 0;
 
   SpectrumKind spectrum = SpectrumKind::kSynthetic;
-  std::string spectrum_path;
+  std::string spectrum_path;  // the spectrum file, or with kAudio the audio file
 
-  // 0: no pictures. Without --png-every, --out or --trace the tool writes pictures
+  std::string video_path;  // Y4M stream of every frame's picture
+
+  // 0: no pictures. Without --png-every, --out, --trace or --video the tool writes pictures
   // to a default folder so a bare run leaves something to look at.
   int64_t png_every = 0;
   std::string png_dir;
@@ -26,6 +29,7 @@ struct SimOptions {
   std::string snapshot_path;
 
   bool timing = false;
+  int64_t check_every = 0;  // check_world after every K-th frame; 0: never
   bool help = false;
 };
 

@@ -1,0 +1,356 @@
+// corvanta-play as a user meets it, each run under its own Xvfb with SDL's dummy audio
+// driver (which consumes audio in real time): the world it shows, its keys, its clock,
+// and its refusals.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "signals.h"
+#include "tools/audio/audio_spectrum.h"
+#include "tools/audio/audio_track.h"
+#include "world/frame_step.h"
+
+namespace {
+
+constexpr int32_t kRate = 44100;
+
+std::string temp_path(const std::string& name) {
+  return ::testing::TempDir() + "corvanta-play-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct PlayerRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+enum class Display { kXvfb, kNone };
+
+PlayerRun run_player(const std::string& args, const std::string& audio_driver = "dummy", Display display = Display::kXvfb) {
+  const std::string out = temp_path("stdout");
+  const std::string err = temp_path("stderr");
+  std::string command = "env ";
+  if (display == Display::kNone) command += "-u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 ";
+  // In sanitized builds: the player loads and unloads system libraries (D-Bus, X11, GL
+  // drivers) whose allocations at exit the leak checker cannot attribute; every other
+  // check stays on, and the spectrum module's leaks are checked in its own test.
+  // SDL's own software renderer: pixels read back are then the same on any machine,
+  // and Mesa's software GL under Xvfb keeps drawing into a window's old size after a
+  // resize.
+  command += "ASAN_OPTIONS=detect_leaks=0 SDL_RENDER_DRIVER=software SDL_AUDIODRIVER=" + audio_driver + " ";
+  if (display == Display::kXvfb) command += std::string(XVFB_RUN_PATH) + " -a -s '-screen 0 1280x1024x24' ";
+  command += std::string(CORVANTA_PLAY_PATH) + " " + args + " >" + out + " 2>" + err;
+  PlayerRun run;
+  const int raw = std::system(command.c_str());
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = read_file(out);
+  run.err = read_file(err);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return run;
+}
+
+int count_lines(const std::string& text) {
+  int lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+// "corvanta-play: 120 frames, 3.004 s of audio heard, seed 7"
+bool parse_summary(const std::string& out, long& frames, double& heard) {
+  const size_t at = out.find("corvanta-play: ");
+  return at != std::string::npos &&
+         std::sscanf(out.c_str() + at, "corvanta-play: %ld frames, %lf s of audio heard", &frames, &heard) == 2;
+}
+
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+bool read_ppm(const std::string& path, Picture& picture) {
+  const std::string data = read_file(path);
+  int header = 0;
+  if (std::sscanf(data.c_str(), "P6 %d %d 255%n", &picture.width, &picture.height, &header) != 2) return false;
+  const size_t size = static_cast<size_t>(picture.width) * picture.height * 3;
+  if (data.size() != static_cast<size_t>(header) + 1 + size) return false;
+  picture.rgb.assign(data.begin() + header + 1, data.end());
+  return true;
+}
+
+bool read_png(const std::string& path, Picture& picture) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return false;
+  image.format = PNG_FORMAT_RGB;
+  picture.width = static_cast<int>(image.width);
+  picture.height = static_cast<int>(image.height);
+  picture.rgb.resize(PNG_IMAGE_SIZE(image));
+  return png_image_finish_read(&image, nullptr, picture.rgb.data(), 0, nullptr) != 0;
+}
+
+uint32_t seed_seven(void*) { return 7; }
+
+// What the world looks like after `frames` frames of the track with seed 7, stepped
+// here with the library as corvanta-sim steps it; frame n hears the moment of frame
+// n + shift.
+std::unique_ptr<Canvas> expected_picture(const std::string& wav, int64_t frames, int64_t shift = 0) {
+  AudioTrack track;
+  std::string error;
+  EXPECT_TRUE(audio_track_load(wav, track, error)) << error;
+  std::unique_ptr<SpectrumAnalyser> analyser(new SpectrumAnalyser());
+  EXPECT_TRUE(analyser_open(*analyser, track.sample_rate, error)) << error;
+  std::unique_ptr<World> world(new World);
+  std::unique_ptr<Canvas> canvas(new Canvas);
+  world_load_state(*world);
+  world->calendar_seconds = seed_seven;
+  canvas_load_state(*canvas);
+  uint8_t spectrum[kSpectrumBytes];
+  for (int64_t n = 0; n < frames; ++n) {
+    track_frame_spectrum(*analyser, track, n + shift, spectrum);
+    frame_step(*world, *canvas, spectrum);
+  }
+  analyser_close(*analyser);
+  return canvas;
+}
+
+class CorvantaPlay : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    music_ = new std::string(temp_path("music.wav"));
+    std::string error;
+    // From the chorus: drums and voice make every frame's sound differ from the next.
+    ASSERT_TRUE(audio_write_wav(*music_, kRate, music_audio(kRate, 8.0, 32.0), error)) << error;
+  }
+  static void TearDownTestSuite() {
+    std::remove(music_->c_str());
+    delete music_;
+  }
+  static std::string* music_;
+};
+std::string* CorvantaPlay::music_ = nullptr;
+
+}  // namespace
+
+TEST_F(CorvantaPlay, ShowsTheSameWorldAsTheLibraryForTheSameSeedAndSound) {
+  // 200 frames: the 151 start-up frames, then 49 in which agents appear.
+  const std::string shot = temp_path("shot.ppm");
+  const PlayerRun run = run_player("--seed 7 --frames 200 --screenshot " + shot + " " + *music_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  long frames = 0;
+  double heard = 0.0;
+  ASSERT_TRUE(parse_summary(run.out, frames, heard)) << run.out;
+  EXPECT_EQ(frames, 200);
+  EXPECT_NE(run.out.find("seed 7"), std::string::npos) << run.out;
+
+  Picture shown;
+  ASSERT_TRUE(read_ppm(shot, shown));
+  std::remove(shot.c_str());
+  ASSERT_EQ(shown.width, kWorldWidth);
+  ASSERT_EQ(shown.height, kWorldHeight);
+  const std::unique_ptr<Canvas> expected = expected_picture(*music_, 200);
+  const std::unique_ptr<Canvas> a_frame_late = expected_picture(*music_, 200, 1);
+  const uint8_t* want = &expected->drawing.rgb[0][0][0];
+  const uint8_t* late = &a_frame_late->drawing.rgb[0][0][0];
+  int32_t differing = 0;
+  int32_t coloured = 0;
+  ASSERT_EQ(shown.rgb.size(), sizeof expected->drawing.rgb);
+  for (size_t i = 0; i < shown.rgb.size(); ++i) differing += shown.rgb[i] != want[i];
+  for (size_t i = 0; i < shown.rgb.size(); i += 3) coloured += (want[i] | want[i + 1] | want[i + 2]) != 0;
+  EXPECT_EQ(differing, 0);
+  // The sound shows: hearing each moment one frame late would draw another picture.
+  EXPECT_NE(std::memcmp(want, late, shown.rgb.size()), 0);
+
+  // corvanta-sim renders the same track to the same picture.
+  const std::string dir = temp_path("sim");
+  const std::string sim = std::string(CORVANTA_SIM_PATH) + " --audio " + *music_ +
+                          " --seed 7 --frames 200 --png-every 200 --out " + dir + " >/dev/null";
+  ASSERT_EQ(std::system(sim.c_str()), 0);
+  Picture rendered;
+  ASSERT_TRUE(read_png(dir + "/frame-000200.png", rendered));
+  std::remove((dir + "/frame-000200.png").c_str());
+  rmdir(dir.c_str());
+  EXPECT_EQ(rendered.width, shown.width);
+  EXPECT_EQ(rendered.height, shown.height);
+  EXPECT_TRUE(rendered.rgb == shown.rgb);
+  // The world is drawn (black ground, agents), no longer the white start-up surface.
+  EXPECT_GT(coloured, 0);
+  EXPECT_LT(coloured, kWorldWidth * kWorldHeight / 2);
+}
+
+TEST_F(CorvantaPlay, FullScreenScalesThePictureUpInSharpBlocksBetweenBars) {
+  // 1280 x 1024: the picture fills the width, 1280 x 512, with 256 black rows above and
+  // below. Nearest-neighbour scaling only repeats pixels; any smoothing would mix
+  // colours the world never drew.
+  const std::string shot = temp_path("full.ppm");
+  const PlayerRun run = run_player("--seed 7 --frames 200 --keys f@150 --screenshot " + shot + " " + *music_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  Picture shown;
+  ASSERT_TRUE(read_ppm(shot, shown));
+  std::remove(shot.c_str());
+  ASSERT_EQ(shown.width, 1280);
+  ASSERT_EQ(shown.height, 1024);
+
+  const std::unique_ptr<Canvas> expected = expected_picture(*music_, 200);
+  std::set<uint32_t> drawn;
+  int32_t coloured = 0;
+  for (const auto& row : expected->drawing.rgb) {
+    for (const auto& px : row) {
+      drawn.insert(static_cast<uint32_t>(px[0] << 16 | px[1] << 8 | px[2]));
+      coloured += (px[0] | px[1] | px[2]) != 0;
+    }
+  }
+  int32_t bar_pixels_lit = 0;
+  int32_t foreign = 0;
+  int32_t scaled_coloured = 0;
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < shown.width; ++x) {
+      const uint8_t* px = &shown.rgb[(static_cast<size_t>(y) * shown.width + x) * 3];
+      const bool lit = (px[0] | px[1] | px[2]) != 0;
+      if (y < 256 || y >= 768) {
+        bar_pixels_lit += lit;
+      } else {
+        foreign += drawn.count(static_cast<uint32_t>(px[0] << 16 | px[1] << 8 | px[2])) == 0;
+        scaled_coloured += lit;
+      }
+    }
+  }
+  EXPECT_EQ(bar_pixels_lit, 0);
+  EXPECT_EQ(foreign, 0);
+  // Each world pixel becomes a block of 1.28 x 1.28 on average.
+  EXPECT_NEAR(scaled_coloured, coloured * 1.28 * 1.28, coloured * 0.15);
+}
+
+TEST_F(CorvantaPlay, KeysToggleFullScreenPauseAndQuitWithTheWorldInStep) {
+  const PlayerRun run = run_player("--seed 3 --log --keys f@40,f+600,space@80,space+700,esc@120 " + *music_);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(run.err.empty()) << run.err;
+  const std::string& out = run.out;
+  EXPECT_NE(out.find("title Corvanta \xE2\x80\x94 " + music_->substr(music_->find_last_of('/') + 1) + "\n"),
+            std::string::npos)
+      << out;
+  const size_t on = out.find("fullscreen on\n");
+  const size_t big = out.find("size 1280x1024\n");
+  const size_t off = out.find("fullscreen off\n");
+  const size_t small = out.find("size 1000x400\n", off == std::string::npos ? 0 : off);
+  ASSERT_NE(on, std::string::npos) << out;
+  ASSERT_NE(big, std::string::npos) << out;
+  ASSERT_NE(off, std::string::npos) << out;
+  ASSERT_NE(small, std::string::npos) << out;
+  EXPECT_LT(on, big);
+  EXPECT_LT(big, off);
+  EXPECT_LT(off, small);
+
+  long paused_at = -1;
+  long resumed_at = -1;
+  long quit_at = -1;
+  double paused_heard = -1.0;
+  double resumed_heard = -1.0;
+  ASSERT_NE(out.find("pause at frame"), std::string::npos) << out;
+  ASSERT_NE(out.find("resume at frame"), std::string::npos) << out;
+  ASSERT_NE(out.find("quit at frame"), std::string::npos) << out;
+  std::sscanf(out.c_str() + out.find("pause at frame"), "pause at frame %ld, %lf", &paused_at, &paused_heard);
+  std::sscanf(out.c_str() + out.find("resume at frame"), "resume at frame %ld, %lf", &resumed_at, &resumed_heard);
+  std::sscanf(out.c_str() + out.find("quit at frame"), "quit at frame %ld", &quit_at);
+  EXPECT_GE(paused_at, 80);
+  EXPECT_LE(paused_at, 82);
+  EXPECT_NEAR(paused_heard, paused_at / 40.0, 0.06);
+  // Neither the world nor the sound moves while paused.
+  EXPECT_EQ(resumed_at, paused_at);
+  EXPECT_NEAR(resumed_heard, paused_heard, 0.03);
+  EXPECT_GE(quit_at, 120);
+  EXPECT_LE(quit_at, 122);
+
+  // The world has stepped exactly as far as the audio has played: the 0.7 s pause
+  // neither counted as heard nor as frames.
+  long frames = 0;
+  double heard = 0.0;
+  ASSERT_TRUE(parse_summary(out, frames, heard)) << out;
+  EXPECT_EQ(frames, quit_at);
+  EXPECT_NEAR(heard, frames / 40.0, 0.06);
+  // And it kept up all along, one picture per frame or close to it.
+  long most_at_once = -1;
+  ASSERT_NE(out.find("at most "), std::string::npos) << out;
+  std::sscanf(out.c_str() + out.find("at most "), "at most %ld", &most_at_once);
+  EXPECT_GE(most_at_once, 1);
+  EXPECT_LE(most_at_once, 10);
+}
+
+TEST_F(CorvantaPlay, PlaysATrackToItsEndAndStops) {
+  const std::string wav = temp_path("short.wav");
+  std::string error;
+  ASSERT_TRUE(audio_write_wav(wav, 22050, tone_audio(22050, 110.0, 2.0, 0.3), error)) << error;
+  const PlayerRun run = run_player("--seed 1 " + wav);
+  std::remove(wav.c_str());
+  ASSERT_EQ(run.status, 0) << run.err;
+  long frames = 0;
+  double heard = 0.0;
+  ASSERT_TRUE(parse_summary(run.out, frames, heard)) << run.out;
+  EXPECT_EQ(frames, 80);  // frames 0..79 start within the 2 s
+  EXPECT_NEAR(heard, 2.0, 0.06);
+}
+
+TEST_F(CorvantaPlay, CaptureListensToTheRecordingDevice) {
+  // The dummy driver records silence in real time.
+  const PlayerRun run = run_player("--capture --frames 60 --log");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("title Corvanta \xE2\x80\x94 live input\n"), std::string::npos) << run.out;
+  long frames = 0;
+  double heard = 0.0;
+  ASSERT_TRUE(parse_summary(run.out, frames, heard)) << run.out;
+  EXPECT_EQ(frames, 60);
+  EXPECT_NEAR(heard, 1.5, 0.1);
+}
+
+TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
+  struct Case {
+    const char* what;
+    std::string args;
+    std::string driver;
+    Display display;
+    std::string message;
+  };
+  const std::string text = temp_path("notes.txt");
+  {
+    std::ofstream f(text);
+    f << "not a song\n";
+  }
+  const std::vector<Case> cases = {
+      {"missing file", "/nonexistent/song.flac", "dummy", Display::kXvfb, "cannot open '/nonexistent/song.flac'"},
+      {"not audio", text, "dummy", Display::kXvfb, "is not audio"},
+      {"no audio device", *music_, "no-such-driver", Display::kXvfb, "no audio device"},
+      {"no display", *music_, "dummy", Display::kNone, "cannot open a window"},
+      {"no input", "", "dummy", Display::kXvfb, "no audio file given"},
+      {"file and capture", "--capture " + *music_, "dummy", Display::kXvfb, "not both"},
+      {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
+  };
+  for (const Case& c : cases) {
+    const PlayerRun run = run_player(c.args, c.driver, c.display);
+    EXPECT_EQ(run.status, 2) << c.what;
+    EXPECT_EQ(count_lines(run.err), 1) << c.what << ": " << run.err;
+    EXPECT_EQ(run.err.rfind("corvanta-play: ", 0), 0u) << c.what << ": " << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
+    EXPECT_TRUE(run.out.empty()) << c.what << ": " << run.out;
+  }
+  std::remove(text.c_str());
+}

@@ -1,0 +1,203 @@
+// corvanta-sim's audio input and video output: the Y4M frames themselves, and whole
+// runs of the program on generated tracks.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "signals.h"
+#include "tools/audio/track_spectra.h"
+#include "tools/y4m_video.h"
+#include "world/frame_step.h"
+
+namespace {
+
+constexpr size_t kLuma = static_cast<size_t>(kWorldWidth) * kWorldHeight;
+constexpr size_t kChroma = kLuma / 4;
+
+std::unique_ptr<PixelBuffer> filled(uint8_t r, uint8_t g, uint8_t b) {
+  std::unique_ptr<PixelBuffer> picture(new PixelBuffer);
+  for (auto& row : picture->rgb) {
+    for (auto& px : row) {
+      px[0] = r;
+      px[1] = g;
+      px[2] = b;
+    }
+  }
+  return picture;
+}
+
+struct Yuv {
+  int y, u, v;
+};
+
+// The first pixel of each plane of a frame.
+Yuv first_sample(const std::vector<uint8_t>& frame) {
+  return {frame[6], frame[6 + kLuma], frame[6 + kLuma + kChroma]};
+}
+
+std::string temp_path(const std::string& name) {
+  return ::testing::TempDir() + "corvanta-simav-" + std::to_string(getpid()) + "-" + name;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct SimRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+SimRun run_sim(const std::string& args) {
+  const std::string out = temp_path("stdout");
+  const std::string err = temp_path("stderr");
+  const std::string command = std::string(CORVANTA_SIM_PATH) + " " + args + " >" + out + " 2>" + err;
+  SimRun run;
+  const int raw = std::system(command.c_str());
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.out = read_file(out);
+  run.err = read_file(err);
+  std::remove(out.c_str());
+  std::remove(err.c_str());
+  return run;
+}
+
+uint32_t seed_five(void*) { return 5; }
+
+}  // namespace
+
+TEST(Y4mVideo, ColoursBecomeLimitedRangeBt601) {
+  // Reference values of BT.601 studio range, to within the rounding of 8-bit maths.
+  struct Case {
+    uint8_t r, g, b;
+    Yuv want;
+  };
+  const Case cases[] = {
+      {0, 0, 0, {16, 128, 128}},     {255, 255, 255, {235, 128, 128}}, {255, 0, 0, {82, 90, 240}},
+      {0, 255, 0, {145, 54, 34}},    {0, 0, 255, {41, 240, 110}},      {0, 0, 100, {26, 172, 121}},
+  };
+  std::vector<uint8_t> frame;
+  for (const Case& c : cases) {
+    y4m_frame(*filled(c.r, c.g, c.b), frame);
+    ASSERT_EQ(frame.size(), 6 + kLuma + 2 * kChroma);
+    ASSERT_EQ(std::string(frame.begin(), frame.begin() + 6), "FRAME\n");
+    const Yuv got = first_sample(frame);
+    EXPECT_NEAR(got.y, c.want.y, 1) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+    EXPECT_NEAR(got.u, c.want.u, 1) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+    EXPECT_NEAR(got.v, c.want.v, 1) << int(c.r) << "," << int(c.g) << "," << int(c.b);
+    // Uniform pictures give uniform planes, the last samples included.
+    EXPECT_EQ(frame[6 + kLuma - 1], got.y);
+    EXPECT_EQ(frame.back(), got.v);
+  }
+}
+
+TEST(Y4mVideo, LumaKeepsEveryPixelAndChromaAveragesTwoByTwo) {
+  std::unique_ptr<PixelBuffer> picture = filled(0, 0, 0);
+  // One red pixel at (3, 5): its own luma sample, and a quarter of its colour in the
+  // chroma sample of block (1, 2).
+  picture->rgb[5][3][0] = 255;
+  // A whole 2 x 2 block of red at (10..11, 20..21): full red chroma.
+  for (int y = 20; y < 22; ++y) {
+    for (int x = 10; x < 12; ++x) picture->rgb[y][x][0] = 255;
+  }
+  std::vector<uint8_t> frame;
+  y4m_frame(*picture, frame);
+  const uint8_t* luma = frame.data() + 6;
+  const uint8_t* u = luma + kLuma;
+  const uint8_t* v = u + kChroma;
+  EXPECT_EQ(luma[5 * kWorldWidth + 3], 82);
+  EXPECT_EQ(luma[5 * kWorldWidth + 2], 16);
+  EXPECT_EQ(luma[4 * kWorldWidth + 3], 16);
+  const int half = kWorldWidth / 2;
+  EXPECT_EQ(v[2 * half + 1], 128 + (240 - 128) / 4);
+  EXPECT_EQ(u[2 * half + 1], 119);  // 128 - 37.8 / 4, rounded
+  EXPECT_EQ(v[10 * half + 5], 240);
+  EXPECT_EQ(v[10 * half + 4], 128);
+}
+
+class SimAudioVideo : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    track_ = new std::string(temp_path("song.wav"));
+    std::string error;
+    ASSERT_TRUE(audio_write_wav(*track_, 48000, music_audio(48000, 5.0, 32.0), error)) << error;
+  }
+  static void TearDownTestSuite() {
+    std::remove(track_->c_str());
+    delete track_;
+  }
+  static std::string* track_;
+};
+std::string* SimAudioVideo::track_ = nullptr;
+
+TEST_F(SimAudioVideo, VideoHoldsEveryFrameOfTheWorldAsTheTrackDrivesIt) {
+  const std::string video = temp_path("run.y4m");
+  const SimRun run = run_sim("--audio " + *track_ + " --seed 5 --frames 180 --video " + video);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("180 frames, seed 5"), std::string::npos) << run.out;
+  const std::string bytes = read_file(video);
+  std::remove(video.c_str());
+  const std::string header = "YUV4MPEG2 W1000 H400 F40:1 Ip A1:1 C420jpeg\n";
+  ASSERT_EQ(bytes.size(), header.size() + 180 * kY4mFrameBytes);
+  EXPECT_EQ(bytes.compare(0, header.size(), header), 0);
+
+  // The same world stepped here on the same spectra.
+  std::unique_ptr<TrackSpectra> spectra(new TrackSpectra());
+  std::string error;
+  ASSERT_TRUE(track_spectra_open(*spectra, *track_, error)) << error;
+  std::unique_ptr<World> world(new World);
+  std::unique_ptr<Canvas> canvas(new Canvas);
+  world_load_state(*world);
+  world->calendar_seconds = seed_five;
+  canvas_load_state(*canvas);
+  std::vector<uint8_t> want;
+  for (int64_t n = 0; n < 180; ++n) {
+    frame_step(*world, *canvas, track_spectra_frame(*spectra, n));
+    // The white start-up surface, the first drawn frame, and the last.
+    if (n == 0 || n == 151 || n == 179) {
+      y4m_frame(canvas->drawing, want);
+      const size_t at = header.size() + static_cast<size_t>(n) * kY4mFrameBytes;
+      EXPECT_EQ(bytes.compare(at, kY4mFrameBytes, std::string(want.begin(), want.end())), 0) << "frame " << n;
+    }
+  }
+  EXPECT_EQ(static_cast<uint8_t>(bytes[header.size() + 6]), 235);  // white at first
+}
+
+TEST_F(SimAudioVideo, WithoutFramesTheWholeTrackRuns) {
+  // 5 s at 48 kHz: frames 0..199 start inside it.
+  const SimRun run = run_sim("--audio " + *track_ + " --seed 5 --trace " + temp_path("t.trace"));
+  std::remove(temp_path("t.trace").c_str());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("corvanta-sim: 200 frames"), std::string::npos) << run.out;
+}
+
+TEST_F(SimAudioVideo, UnreadableAudioAndUnwritableVideoAreRefused) {
+  const std::string video = temp_path("never.y4m");
+  const SimRun missing = run_sim("--audio /nonexistent/a.flac --video " + video);
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot open '/nonexistent/a.flac'"), std::string::npos) << missing.err;
+  // Nothing left behind, not even the temporary file.
+  EXPECT_NE(access(video.c_str(), F_OK), 0);
+  EXPECT_NE(access((video + ".tmp").c_str(), F_OK), 0);
+
+  const SimRun unwritable = run_sim("--audio " + *track_ + " --frames 10 --video /nonexistent/dir/v.y4m");
+  EXPECT_EQ(unwritable.status, 2);
+  EXPECT_NE(unwritable.err.find("/nonexistent/dir/v.y4m"), std::string::npos) << unwritable.err;
+
+  const SimRun beyond = run_sim("--audio " + *track_ + " --snapshot-at 500 --snapshot " + temp_path("s.bin"));
+  EXPECT_EQ(beyond.status, 2);
+  EXPECT_NE(beyond.err.find("beyond the track's last frame (200)"), std::string::npos) << beyond.err;
+}
