@@ -113,9 +113,9 @@ def check_repeat(sim, work):
 def check_errors(sim, work):
     fresh_dir(work)
     w = lambda name: os.path.join(work, name)
-    with open(w("empty.spec"), "wb"):
+    with open(w("empty.bin"), "wb"):
         pass
-    with open(w("short.spec"), "wb") as f:
+    with open(w("short.bin"), "wb") as f:
         f.write(bytes(1153))
     with open(w("plain-file"), "wb") as f:
         f.write(b"x")
@@ -134,8 +134,8 @@ def check_errors(sim, work):
         ("snapshot beyond the run", ["--frames", "10", "--snapshot-at", "11", "--snapshot", w("s.cvw")],
          [w("s.cvw")]),
         ("missing spectrum file", ["--spectrum", w("absent.spec"), "--trace", ok_trace], [ok_trace]),
-        ("empty spectrum file", ["--spectrum", w("empty.spec"), "--trace", ok_trace], [ok_trace]),
-        ("spectrum not whole records", ["--spectrum", w("short.spec"), "--trace", ok_trace], [ok_trace]),
+        ("empty spectrum file", ["--spectrum", w("empty.bin"), "--trace", ok_trace], [ok_trace]),
+        ("spectrum not whole records", ["--spectrum", w("short.bin"), "--trace", ok_trace], [ok_trace]),
         ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], []),
         ("unwritable snapshot", ["--frames", "5", "--trace", ok_trace, "--snapshot-at", "5",
                                  "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace]),
@@ -154,7 +154,7 @@ def check_errors(sim, work):
         if left:
             failures.append(f"{title}: left {left} behind")
         print(f"{title}: {message[0] if message else '(no message)'}")
-    if sorted(os.listdir(work)) != ["empty.spec", "plain-file", "short.spec"]:
+    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin"]:
         failures.append(f"stray files in the work folder: {sorted(os.listdir(work))}")
     if failures:
         sys.exit("\n".join(failures))

@@ -18,6 +18,7 @@
 
 #include "tools/audio/audio_spectrum.h"
 #include "tools/audio/audio_track.h"
+#include "tools/sim_options.h"
 #include "world/frame_step.h"
 
 namespace {
@@ -74,18 +75,6 @@ const char* play_usage() {
          "Exit status: 0 done, 2 bad arguments, unreadable input, no audio device or no display.\n";
 }
 
-bool parse_number(const char* text, uint64_t max, uint64_t& value) {
-  if (*text == '\0') return false;
-  uint64_t v = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(*p - '0');
-    if (v > max) return false;
-  }
-  value = v;
-  return true;
-}
-
 // "f@200,space@300,space+500,esc@400": a key at a frame count, or some milliseconds
 // after the previous one.
 bool parse_keys(const std::string& list, std::vector<ScriptedKey>& keys) {
@@ -109,7 +98,7 @@ bool parse_keys(const std::string& list, std::vector<ScriptedKey>& keys) {
       return false;
     }
     uint64_t number = 0;
-    if (!parse_number(item.c_str() + mark + 1, 2000000000, number)) return false;
+    if (!parse_decimal(item.c_str() + mark + 1, 2000000000, number)) return false;
     key.at_frame = item[mark] == '@' ? static_cast<int64_t>(number) : -1;
     key.after_ms = item[mark] == '+' ? static_cast<uint32_t>(number) : 0;
     keys.push_back(key);
@@ -138,14 +127,14 @@ bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string
       const char* value = argv[++i];
       uint64_t number = 0;
       if (arg == "--seed") {
-        if (!parse_number(value, UINT32_MAX, number)) {
+        if (!parse_decimal(value, UINT32_MAX, number)) {
           error = std::string("--seed wants a whole number 0..4294967295, not '") + value + "'";
           return false;
         }
         options.seed = static_cast<uint32_t>(number);
         options.seed_given = true;
       } else if (arg == "--frames") {
-        if (!parse_number(value, 2000000000, number) || number == 0) {
+        if (!parse_decimal(value, 2000000000, number) || number == 0) {
           error = std::string("--frames wants a whole number of at least 1, not '") + value + "'";
           return false;
         }

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/audio/track_spectra.h"
+#include "tools/audio/track_spectrum_frames.h"
 #include "tools/sim_options.h"
 #include "tools/sim_output.h"
 #include "tools/spectrum_source.h"

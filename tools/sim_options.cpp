@@ -6,20 +6,6 @@
 
 namespace {
 
-// Whole decimal digits only: "12abc", "-3", "+3", " 3" and "" are all refused, so a typo
-// never turns into a silently different run.
-bool parse_decimal(const char* text, uint64_t max, uint64_t& value) {
-  if (*text == '\0') return false;
-  uint64_t v = 0;
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    v = v * 10 + static_cast<uint64_t>(*p - '0');
-    if (v > max) return false;
-  }
-  value = v;
-  return true;
-}
-
 // Arguments quoted in messages show control characters as \xHH, so that a stray
 // newline cannot turn the one-line message into several.
 std::string shown(const std::string& text) {
@@ -41,6 +27,20 @@ std::string shown(const std::string& text) {
 constexpr uint64_t kMaxFrames = 2000000000;
 
 }  // namespace
+
+// Whole decimal digits only: "12abc", "-3", "+3", " 3" and "" are all refused, so a typo
+// never turns into a silently different run.
+bool parse_decimal(const char* text, uint64_t max, uint64_t& value) {
+  if (*text == '\0') return false;
+  uint64_t v = 0;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(*p - '0');
+    if (v > max) return false;
+  }
+  value = v;
+  return true;
+}
 
 const char* sim_usage() {
   return "usage: corvanta-sim [options]\n"

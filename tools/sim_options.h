@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <string>
 
+// Whole decimal digits up to max, nothing else: false for "", "-3", "12abc" or too large.
+bool parse_decimal(const char* text, uint64_t max, uint64_t& value);
+
 enum class SpectrumKind { kSynthetic, kSilence, kFile, kAudio };
 
 struct SimOptions {

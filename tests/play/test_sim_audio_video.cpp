@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "signals.h"
-#include "tools/audio/track_spectra.h"
+#include "tools/audio/track_spectrum_frames.h"
 #include "tools/y4m_video.h"
 #include "world/frame_step.h"
 

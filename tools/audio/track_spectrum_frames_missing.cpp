@@ -1,6 +1,6 @@
 // Stands in for the audio input where libsndfile or FFTW3 was missing at build time, so
 // corvanta-sim still builds and says plainly why --audio cannot work.
-#include "tools/audio/track_spectra.h"
+#include "tools/audio/track_spectrum_frames.h"
 
 void analyser_close(SpectrumAnalyser&) {}
 

@@ -1,4 +1,4 @@
-#include "tools/audio/track_spectra.h"
+#include "tools/audio/track_spectrum_frames.h"
 
 bool track_spectra_open(TrackSpectra& spectra, const std::string& path, std::string& error) {
   return audio_track_load(path, spectra.track, error) &&
