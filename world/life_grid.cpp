@@ -49,21 +49,27 @@ inline bool on_grid(int32_t x, int32_t y) {
   return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
 }
 
-inline void set_live(GridTracker& g, int32_t e) {
-  g.live_bits[e >> 6] |= uint64_t{1} << (e & 63);
-  const int32_t x = e / kWorldHeight;
-  g.live_rows[e % kWorldHeight][x >> 6] |= uint64_t{1} << (x & 63);
+inline void set_live(GridTracker& g, int32_t x, int32_t y) {
+  g.live_rows[y][x >> 6] |= uint64_t{1} << (x & 63);
 }
 
-inline void clear_live(GridTracker& g, int32_t e) {
-  g.live_bits[e >> 6] &= ~(uint64_t{1} << (e & 63));
-  const int32_t x = e / kWorldHeight;
-  g.live_rows[e % kWorldHeight][x >> 6] &= ~(uint64_t{1} << (x & 63));
+inline void clear_live(GridTracker& g, int32_t x, int32_t y) {
+  g.live_rows[y][x >> 6] &= ~(uint64_t{1} << (x & 63));
 }
 
 // The next step must sweep the cell and everything around it: three runs of three
 // elements, each within one or two chunks.
 inline void mark_around(GridTracker& g, int32_t e) {
+  if (e >= 401 && e + 401 < kCellCount) {
+    uint8_t* dirty = g.chunk_dirty;
+    dirty[(e - 401) >> kChunkShift] = 1;
+    dirty[(e - 399) >> kChunkShift] = 1;
+    dirty[(e - 1) >> kChunkShift] = 1;
+    dirty[(e + 1) >> kChunkShift] = 1;
+    dirty[(e + 399) >> kChunkShift] = 1;
+    dirty[(e + 401) >> kChunkShift] = 1;
+    return;
+  }
   for (int32_t first : {e - 401, e - 1, e + 399}) {
     int32_t last = first + 2;
     if (first < 0) first = 0;
@@ -118,7 +124,6 @@ static void life_step_full(World& world) {
   }
 
   GridTracker& g = world.index.grid;
-  std::memset(g.live_bits, 0, sizeof(g.live_bits));
   std::memset(g.live_rows, 0, sizeof(g.live_rows));
   std::memset(g.chunk_dirty, 0, sizeof(g.chunk_dirty));
   for (int32_t x = 0; x < kWorldWidth; ++x) {
@@ -128,7 +133,7 @@ static void life_step_full(World& world) {
       const int32_t e = base + y;
       if (cells[e] == 1) {
         add_around(counts, e, 1);
-        set_live(g, e);
+        set_live(g, x, y);
         mark_around(g, e);
         y += dead_run[e];
         dead_run[e] = 0;
@@ -202,25 +207,29 @@ static void life_step_tracked(World& world) {
   }
 
   // Claims lapse with the generation: a claimed cell still live is food again.
+  FoodIndex& food = world.index.food;
   for (int32_t i = 0; i < g.claimed_count; ++i) {
     const int32_t e = g.claimed[i];
     world.claimed[e] = 0;
-    if (g.live_bits[e >> 6] & (uint64_t{1} << (e & 63))) food_index_give(world, e);
+    const int32_t x = e / kWorldHeight;
+    const int32_t y = e - x * kWorldHeight;
+    if (food.active && live_at(g, x, y)) food_count(food, x, y, 1);
   }
   g.claimed_count = 0;
 
   // The counts follow the births and deaths; forced counts are counted afresh.
   for (int32_t i = 0; i < g.changed_count; ++i) {
     const int32_t e = g.changed[i] >> 1;
-    if (g.changed[i] & 1) {
-      add_around(counts, e, 1);
-      set_live(g, e);
-      food_index_give(world, e);
+    const int32_t x = e / kWorldHeight;
+    const int32_t y = e - x * kWorldHeight;
+    const int32_t amount = (g.changed[i] & 1) ? 1 : -1;
+    add_around(counts, e, amount);
+    if (amount > 0) {
+      set_live(g, x, y);
     } else {
-      add_around(counts, e, -1);
-      clear_live(g, e);
-      food_index_take(world, e);
+      clear_live(g, x, y);
     }
+    if (food.active) food_count(food, x, y, amount);
     mark_around(g, e);
   }
   for (int32_t i = 0; i < g.planted_count; ++i) {
@@ -251,7 +260,7 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
     if (world.claimed[e] == 0) food_index_take(world, e);
     world.cells[e] = 0;
     add_around(world.neighbours, e, -1);
-    clear_live(world.index.grid, e);
+    clear_live(world.index.grid, e / kWorldHeight, e % kWorldHeight);
     mark_around(world.index.grid, e);
     eaten += 1;
   }
@@ -286,22 +295,23 @@ void wipe_grid(World& world) {
   }
   // Counts are nonzero only around live cells and where planting forced them. The
   // wiped cells' chunks are swept by the next step, which clears their next_cells.
-  for (int32_t w = 0; w < kLiveWords; ++w) {
-    uint64_t bits = g.live_bits[w];
-    while (bits != 0) {
-      const int32_t e = w * 64 + __builtin_ctzll(bits);
-      bits &= bits - 1;
-      world.cells[e] = 0;
-      world.neighbours[e] = 0;
-      for (int32_t o : kAround) {
-        if (in_plane(e + o)) world.neighbours[e + o] = 0;
+  for (int32_t y = 0; y < kWorldHeight; ++y) {
+    for (int32_t w = 0; w < kRowWords; ++w) {
+      uint64_t bits = g.live_rows[y][w];
+      while (bits != 0) {
+        const int32_t e = cell_index(w * 64 + __builtin_ctzll(bits), y);
+        bits &= bits - 1;
+        world.cells[e] = 0;
+        world.neighbours[e] = 0;
+        for (int32_t o : kAround) {
+          if (in_plane(e + o)) world.neighbours[e + o] = 0;
+        }
+        mark_around(g, e);
       }
-      mark_around(g, e);
     }
   }
   for (int32_t i = 0; i < g.planted_count; ++i) world.neighbours[g.planted[i]] = 0;
   g.planted_count = 0;
-  std::memset(g.live_bits, 0, sizeof(g.live_bits));
   std::memset(g.live_rows, 0, sizeof(g.live_rows));
   food_index_build(world);
 }

@@ -11,37 +11,25 @@ void world_reindex(World& world) {
 
 // ---- food ----
 
-static inline void food_add(FoodIndex& f, int32_t e, int32_t amount) {
-  const int32_t x = e / kWorldHeight;
-  const int32_t y = e % kWorldHeight;
-  f.total += amount;
-  f.row_total[y] += amount;
-  f.column_total[x] += amount;
-  f.row_segment[y][x >> kFoodSegmentShift] += amount;
-  f.column_segment[x][y >> kFoodSegmentShift] += amount;
-}
-
 void food_index_build(World& world) {
   FoodIndex& f = world.index.food;
   const GridTracker& g = world.index.grid;
   std::memset(&f, 0, sizeof(FoodIndex));
-  for (int32_t w = 0; w < kLiveWords; ++w) {
-    uint64_t bits = g.live_bits[w];
-    while (bits != 0) {
-      const int32_t e = w * 64 + __builtin_ctzll(bits);
-      bits &= bits - 1;
-      if (world.claimed[e] == 0) food_add(f, e, 1);
+  for (int32_t y = 0; y < kWorldHeight; ++y) {
+    for (int32_t w = 0; w < kRowWords; ++w) {
+      uint64_t bits = g.live_rows[y][w];
+      while (bits != 0) {
+        const int32_t x = w * 64 + __builtin_ctzll(bits);
+        bits &= bits - 1;
+        if (world.claimed[cell_index(x, y)] == 0) food_count(f, x, y, 1);
+      }
     }
   }
   f.active = 1;
 }
 
 void food_index_take(World& world, int32_t e) {
-  if (world.index.food.active) food_add(world.index.food, e, -1);
-}
-
-void food_index_give(World& world, int32_t e) {
-  if (world.index.food.active) food_add(world.index.food, e, 1);
+  if (world.index.food.active) food_count(world.index.food, e / kWorldHeight, e % kWorldHeight, -1);
 }
 
 // ---- agents ----

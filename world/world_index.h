@@ -4,8 +4,8 @@
 // them is part of the world's state: every operation gives the same result with or
 // without them, and the recorded traces check that.
 //
-// - GridTracker: which cells are live (two bitmaps: element order for the planes,
-//   row order for the picture) and which 8-cell chunks the next Life step must sweep.
+// - GridTracker: which cells are live (a bitmap in row order, so the picture is painted
+//   in memory order) and which 8-cell chunks the next Life step must sweep.
 //   Away from the cells that changed in the last step, were eaten or planted since,
 //   every cell's kind and count already agree with the rule (a dead cell stays dead,
 //   a live one lives), so the step sweeps only the chunks around those cells and
@@ -30,7 +30,6 @@ constexpr int32_t kClaimedCapacity = 65536;
 
 constexpr int32_t kChunkShift = 3;
 constexpr int32_t kChunkCount = kCellCount >> kChunkShift;
-constexpr int32_t kLiveWords = kCellCount / 64;
 constexpr int32_t kRowWords = (kWorldWidth + 63) / 64;
 
 struct GridTracker {
@@ -38,7 +37,6 @@ struct GridTracker {
   int32_t planted_count;
   int32_t claimed_count;
   int32_t changed_count;
-  uint64_t live_bits[kLiveWords];               // bit e: cells[e] is live
   uint64_t live_rows[kWorldHeight][kRowWords];  // bit x of row y: cell (x, y) is live
   uint8_t chunk_dirty[kChunkCount];             // chunks the next step sweeps
   int32_t planted[kPlantedCapacity];  // counts forced since the last step: recounted by it
@@ -83,12 +81,25 @@ struct WorldIndex {
 
 struct World;
 
+inline bool live_at(const GridTracker& g, int32_t x, int32_t y) {
+  return (g.live_rows[y][x >> 6] >> (x & 63)) & 1;
+}
+
+// One more or one less unclaimed live cell at (x, y).
+inline void food_count(FoodIndex& f, int32_t x, int32_t y, int32_t amount) {
+  f.total += amount;
+  f.row_total[y] += amount;
+  f.column_total[x] += amount;
+  f.row_segment[y][x >> kFoodSegmentShift] = static_cast<uint8_t>(f.row_segment[y][x >> kFoodSegmentShift] + amount);
+  f.column_segment[x][y >> kFoodSegmentShift] =
+      static_cast<uint8_t>(f.column_segment[x][y >> kFoodSegmentShift] + amount);
+}
+
 // Counts the unclaimed live cells afresh from the tracker's bitmap; the index then
 // follows the grid until world_reindex.
 void food_index_build(World& world);
-// Cell e stops or starts being food; only while the index is active.
+// Cell e stops being food (eaten or claimed); only while the index is active.
 void food_index_take(World& world, int32_t e);
-void food_index_give(World& world, int32_t e);
 
 // Live agents into buckets; the buckets then follow moves and spawns until
 // agent_buckets_stop.
