@@ -9,6 +9,8 @@ void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.background.rgb, 0, sizeof(canvas.background.rgb));
   canvas.sink = nullptr;
   canvas.sink_context = nullptr;
+  canvas.background_plain = 1;
+  canvas.background_colour[0] = canvas.background_colour[1] = canvas.background_colour[2] = 0;
   canvas.painted_valid = 0;
   canvas.changes_known = 0;
   canvas.painted_current = 0;
@@ -77,13 +79,27 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   PixelBuffer& buffer = canvas.drawing;
   const int32_t last = canvas.painted_current;
   if (canvas.painted_valid) {
-    const uint8_t* from = &canvas.background.rgb[0][0][0];
+    const int32_t* painted = canvas.painted[last];
+    const int32_t n = canvas.painted_count[last];
     uint8_t* to = &buffer.rgb[0][0][0];
-    for (int32_t i = 0; i < canvas.painted_count[last]; ++i) {
-      const int32_t p = canvas.painted[last][i];
-      to[p] = from[p];
-      to[p + 1] = from[p + 1];
-      to[p + 2] = from[p + 2];
+    if (canvas.background_plain) {
+      const uint8_t r = canvas.background_colour[0];
+      const uint8_t gr = canvas.background_colour[1];
+      const uint8_t b = canvas.background_colour[2];
+      for (int32_t i = 0; i < n; ++i) {
+        uint8_t* p = to + painted[i];
+        p[0] = r;
+        p[1] = gr;
+        p[2] = b;
+      }
+    } else {
+      const uint8_t* from = &canvas.background.rgb[0][0][0];
+      for (int32_t i = 0; i < n; ++i) {
+        const int32_t p = painted[i];
+        to[p] = from[p];
+        to[p + 1] = from[p + 1];
+        to[p + 2] = from[p + 2];
+      }
     }
   } else {
     std::memcpy(buffer.rgb, canvas.background.rgb, sizeof(buffer.rgb));

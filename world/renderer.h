@@ -22,6 +22,10 @@ struct Canvas {
   PixelBuffer background;  // all black, never drawn into
   PresentSink sink;
   void* sink_context;
+  // 1 while the background is all one colour, background_colour: restoring a pixel then
+  // needs no read of the background. Whoever paints into the background clears it.
+  int32_t background_plain;
+  uint8_t background_colour[3];
   int32_t painted_valid;     // 0: the drawing may differ from the background anywhere
   int32_t changes_known;     // 1: the last draw changed only pixels on the two lists
   int32_t painted_current;   // the list of the last draw; the other is the one before
