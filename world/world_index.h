@@ -42,6 +42,7 @@ struct GridTracker {
   int32_t planted[kPlantedCapacity];  // counts forced since the last step: recounted by it
   int32_t claimed[kClaimedCapacity];  // claimed cells, so the step clears just those
   int32_t changed[kCellCount];        // one step's births (e * 2 + 1) and deaths (e * 2)
+  int32_t sweep[kChunkCount];         // one step's dirty chunks, in order
 };
 
 constexpr int32_t kFoodSegmentShift = 4;
