@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "world/genome.h"
 
 void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.drawing.rgb, 255, sizeof(canvas.drawing.rgb));
@@ -34,6 +33,11 @@ static inline uint8_t cell_blue(const World& world) {
 template <typename Mark>
 static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
   const AgentTable& t = world.agents;
+  // gene_bit's thresholds, worked out once per picture rather than per agent.
+  int32_t threshold[kGeneCount];
+  for (int32_t gene = 0; gene < kGeneCount; ++gene) {
+    threshold[gene] = (world.limits.gene_init_lo[gene] + world.limits.gene_init_hi[gene]) / 2;
+  }
   for (int32_t a = 0; a < kMaxAgents; ++a) {
     if (t.alive[a] == 0) continue;
     const int32_t* g = t.genome[a];
@@ -43,7 +47,7 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     const uint8_t gr = static_cast<uint8_t>(to_int32(g[3] * static_cast<double>(brightness)) & 0xFF);
     const uint8_t b = static_cast<uint8_t>(to_int32(g[7] * static_cast<double>(brightness)) & 0xFF);
     for (int32_t gene = 0; gene < kGeneCount; ++gene) {
-      if (gene_bit(world, a, gene) == 0) continue;
+      if (g[gene] <= threshold[gene]) continue;
       const int32_t x = t.pos_x[a] + gene % 6 - 2;
       const int32_t y = t.pos_y[a] + gene / 6 - 2;
       if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
@@ -87,6 +91,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
       const uint8_t gr = canvas.background_colour[1];
       const uint8_t b = canvas.background_colour[2];
       for (int32_t i = 0; i < n; ++i) {
+        if (i + 16 < n) __builtin_prefetch(to + painted[i + 16], 1);
         uint8_t* p = to + painted[i];
         p[0] = r;
         p[1] = gr;
