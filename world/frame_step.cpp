@@ -56,6 +56,10 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
     agent_buckets_build(world);
     int32_t agent_count = 0;
     for (int32_t slot = 0; slot < kMaxAgents; ++slot) {
+      if (slot % 8 == 0 && free_eight(t, slot)) {
+        slot += 7;
+        continue;
+      }
       if (t.alive[slot] != 1) continue;
       update_agent(world, slot);
       agent_count += 1;

@@ -39,6 +39,10 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     threshold[gene] = (world.limits.gene_init_lo[gene] + world.limits.gene_init_hi[gene]) / 2;
   }
   for (int32_t a = 0; a < kMaxAgents; ++a) {
+    if (a % 8 == 0 && free_eight(t, a)) {
+      a += 7;
+      continue;
+    }
     if (t.alive[a] == 0) continue;
     const int32_t* g = t.genome[a];
     float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[6] * 0.7 + 0.3);

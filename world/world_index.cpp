@@ -52,11 +52,12 @@ static inline void bucket_unlink(AgentBuckets& b, int32_t s) {
     b.head[b.bucket[s]] = n;
   }
   if (n >= 0) b.prev[n] = p;
-  b.bucket[s] = -1;
+  b.linked_in[s] = b.build - 1;
 }
 
 static inline void bucket_link(AgentBuckets& b, int32_t s, int32_t k) {
   b.bucket[s] = k;
+  b.linked_in[s] = b.build;
   b.prev[s] = -1;
   b.next[s] = b.head[k];
   if (b.head[k] >= 0) b.prev[b.head[k]] = s;
@@ -67,12 +68,20 @@ void agent_buckets_build(World& world) {
   AgentBuckets& b = world.index.buckets;
   const AgentTable& t = world.agents;
   std::fill(b.head, b.head + kBucketRows * kBucketColumns, -1);
+  // A new build number unlinks every slot at once.
+  b.build += 1;
+  if (b.build == 0) {
+    std::fill(b.linked_in, b.linked_in + kMaxAgents, 0u);
+    b.build = 1;
+  }
   // Descending, so that each bucket's list starts in ascending slot order.
   for (int32_t s = kMaxAgents - 1; s >= 0; --s) {
+    if (s % 8 == 7 && free_eight(t, s - 7)) {
+      s -= 7;
+      continue;
+    }
     if (t.alive[s] == 1) {
       bucket_link(b, s, bucket_row(t.pos_y[s]) * kBucketColumns + bucket_column(t.pos_x[s]));
-    } else {
-      b.bucket[s] = -1;
     }
   }
   b.active = 1;
@@ -85,8 +94,9 @@ void agent_buckets_place(World& world, int32_t slot) {
   if (!b.active) return;
   const int32_t k =
       bucket_row(world.agents.pos_y[slot]) * kBucketColumns + bucket_column(world.agents.pos_x[slot]);
-  if (b.bucket[slot] == k) return;
-  if (b.bucket[slot] >= 0) bucket_unlink(b, slot);
+  const bool linked = b.linked_in[slot] == b.build;
+  if (linked && b.bucket[slot] == k) return;
+  if (linked) bucket_unlink(b, slot);
   bucket_link(b, slot, k);
 }
 

@@ -70,7 +70,9 @@ struct AgentBuckets {
   int32_t head[kBucketRows * kBucketColumns];
   int32_t next[kMaxAgents];
   int32_t prev[kMaxAgents];
-  int32_t bucket[kMaxAgents];  // -1 while the slot is in no bucket
+  int32_t bucket[kMaxAgents];  // the slot's bucket, if linked in this build
+  uint32_t build;                  // counts builds, so a build need not touch free slots
+  uint32_t linked_in[kMaxAgents];  // the build in which the slot was last linked
   int32_t found[kMaxAgents];   // one query's slots
 };
 

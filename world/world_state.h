@@ -8,11 +8,13 @@
 // (contacts, drawing) read one or two fields of every slot, so each field is its own
 // contiguous array. Everything has a fixed size; nothing is allocated while frames run.
 #include <cstdint>
+#include <cstring>
 
 constexpr int32_t kWorldWidth = 1000;
 constexpr int32_t kWorldHeight = 400;
 constexpr int32_t kCellCount = kWorldWidth * kWorldHeight;
 constexpr int32_t kMaxAgents = 10000;
+static_assert(kMaxAgents % 8 == 0, "passes over the table step eight slots at a time");
 constexpr int32_t kGeneCount = 36;
 constexpr int32_t kBandCount = 10;
 
@@ -114,6 +116,14 @@ int32_t rand_range(World& world, int32_t a, int32_t b);
 int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGeneCount]);
 void derive_home(World& world, int32_t agent);
 void derive_away(World& world, int32_t agent);
+
+// Whether the eight slots from s (a multiple of 8) are all free: passes over the table
+// step over empty stretches eight slots at a time.
+inline bool free_eight(const AgentTable& t, int32_t s) {
+  uint64_t flags[4];
+  std::memcpy(flags, t.alive + s, sizeof(flags));
+  return (flags[0] | flags[1] | flags[2] | flags[3]) == 0;
+}
 
 // City-block distance, the only metric of the world. Worked out in 64 bits and
 // capped at INT32_MAX, so positions far off the grid compare as far, not overflow.
