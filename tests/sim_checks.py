@@ -133,7 +133,7 @@ def check_errors(sim, work):
         ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")]),
         ("snapshot beyond the run", ["--frames", "10", "--snapshot-at", "11", "--snapshot", w("s.cvw")],
          [w("s.cvw")]),
-        ("missing spectrum file", ["--spectrum", w("absent.spec"), "--trace", ok_trace], [ok_trace]),
+        ("missing spectrum file", ["--spectrum", w("absent.bin"), "--trace", ok_trace], [ok_trace]),
         ("empty spectrum file", ["--spectrum", w("empty.bin"), "--trace", ok_trace], [ok_trace]),
         ("spectrum not whole records", ["--spectrum", w("short.bin"), "--trace", ok_trace], [ok_trace]),
         ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], []),

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "signals.h"
+#include "test_files.h"
 #include "tools/audio/audio_spectrum.h"
 #include "tools/audio/audio_track.h"
 #include "world/frame_step.h"
@@ -25,16 +26,7 @@ namespace {
 
 constexpr int32_t kRate = 44100;
 
-std::string temp_path(const std::string& name) {
-  return ::testing::TempDir() + "corvanta-play-" + std::to_string(getpid()) + "-" + name;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string temp_path(const std::string& name) { return ::temp_path("corvanta-play", name); }
 
 struct PlayerRun {
   int status = -1;

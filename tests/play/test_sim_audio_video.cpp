@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "signals.h"
+#include "test_files.h"
 #include "tools/audio/track_spectrum_frames.h"
 #include "tools/y4m_video.h"
 #include "world/frame_step.h"
@@ -44,16 +45,7 @@ Yuv first_sample(const std::vector<uint8_t>& frame) {
   return {frame[6], frame[6 + kLuma], frame[6 + kLuma + kChroma]};
 }
 
-std::string temp_path(const std::string& name) {
-  return ::testing::TempDir() + "corvanta-simav-" + std::to_string(getpid()) + "-" + name;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string temp_path(const std::string& name) { return ::temp_path("corvanta-simav", name); }
 
 struct SimRun {
   int status = -1;
