@@ -28,17 +28,11 @@ constexpr int32_t kRate = 44100;
 
 std::string temp_path(const std::string& name) { return ::temp_path("corvanta-play", name); }
 
-struct PlayerRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using PlayerRun = CommandRun;
 
 enum class Display { kXvfb, kNone };
 
 PlayerRun run_player(const std::string& args, const std::string& audio_driver = "dummy", Display display = Display::kXvfb) {
-  const std::string out = temp_path("stdout");
-  const std::string err = temp_path("stderr");
   std::string command = "env ";
   if (display == Display::kNone) command += "-u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 ";
   // In sanitized builds: the player loads and unloads system libraries (D-Bus, X11, GL
@@ -49,15 +43,8 @@ PlayerRun run_player(const std::string& args, const std::string& audio_driver = 
   // resize.
   command += "ASAN_OPTIONS=detect_leaks=0 SDL_RENDER_DRIVER=software SDL_AUDIODRIVER=" + audio_driver + " ";
   if (display == Display::kXvfb) command += std::string(XVFB_RUN_PATH) + " -a -s '-screen 0 1280x1024x24' ";
-  command += std::string(CORVANTA_PLAY_PATH) + " " + args + " >" + out + " 2>" + err;
-  PlayerRun run;
-  const int raw = std::system(command.c_str());
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = read_file(out);
-  run.err = read_file(err);
-  std::remove(out.c_str());
-  std::remove(err.c_str());
-  return run;
+  command += std::string(CORVANTA_PLAY_PATH) + " " + args;
+  return run_command("corvanta-play", command);
 }
 
 int count_lines(const std::string& text) {

@@ -47,24 +47,10 @@ Yuv first_sample(const std::vector<uint8_t>& frame) {
 
 std::string temp_path(const std::string& name) { return ::temp_path("corvanta-simav", name); }
 
-struct SimRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using SimRun = CommandRun;
 
 SimRun run_sim(const std::string& args) {
-  const std::string out = temp_path("stdout");
-  const std::string err = temp_path("stderr");
-  const std::string command = std::string(CORVANTA_SIM_PATH) + " " + args + " >" + out + " 2>" + err;
-  SimRun run;
-  const int raw = std::system(command.c_str());
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = read_file(out);
-  run.err = read_file(err);
-  std::remove(out.c_str());
-  std::remove(err.c_str());
-  return run;
+  return run_command("corvanta-simav", std::string(CORVANTA_SIM_PATH) + " " + args);
 }
 
 uint32_t seed_five(void*) { return 5; }
