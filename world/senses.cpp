@@ -145,7 +145,8 @@ int32_t find_food(World& world, int32_t agent) {
 // One meeting of the scan: mates pass, others are counted and rivals fight.
 static inline void meet(World& world, int32_t a, int32_t j) {
   AgentTable& t = world.agents;
-  int32_t g = t.genome[a][12] - t.genome[j][12];
+  // Widened: a gene written from outside the limits must not overflow the difference.
+  int64_t g = static_cast<int64_t>(t.genome[a][12]) - t.genome[j][12];
   if (g < 0) g = -g;
   const bool mates = g <= 100 && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
   if (!mates) {
