@@ -57,17 +57,20 @@ inline void clear_live(GridTracker& g, int32_t x, int32_t y) {
   g.live_rows[y][x >> 6] &= ~(uint64_t{1} << (x & 63));
 }
 
+inline void mark_chunk(GridTracker& g, int32_t chunk) {
+  g.chunk_dirty[chunk >> 6] |= uint64_t{1} << (chunk & 63);
+}
+
 // The next step must sweep the cell and everything around it: three runs of three
 // elements, each within one or two chunks.
 inline void mark_around(GridTracker& g, int32_t e) {
   if (e >= 401 && e + 401 < kCellCount) {
-    uint8_t* dirty = g.chunk_dirty;
-    dirty[(e - 401) >> kChunkShift] = 1;
-    dirty[(e - 399) >> kChunkShift] = 1;
-    dirty[(e - 1) >> kChunkShift] = 1;
-    dirty[(e + 1) >> kChunkShift] = 1;
-    dirty[(e + 399) >> kChunkShift] = 1;
-    dirty[(e + 401) >> kChunkShift] = 1;
+    mark_chunk(g, (e - 401) >> kChunkShift);
+    mark_chunk(g, (e - 399) >> kChunkShift);
+    mark_chunk(g, (e - 1) >> kChunkShift);
+    mark_chunk(g, (e + 1) >> kChunkShift);
+    mark_chunk(g, (e + 399) >> kChunkShift);
+    mark_chunk(g, (e + 401) >> kChunkShift);
     return;
   }
   for (int32_t first : {e - 401, e - 1, e + 399}) {
@@ -75,8 +78,8 @@ inline void mark_around(GridTracker& g, int32_t e) {
     if (first < 0) first = 0;
     if (last > kCellCount - 1) last = kCellCount - 1;
     if (first > last) continue;
-    g.chunk_dirty[first >> kChunkShift] = 1;
-    g.chunk_dirty[last >> kChunkShift] = 1;
+    mark_chunk(g, first >> kChunkShift);
+    mark_chunk(g, last >> kChunkShift);
   }
 }
 
@@ -91,6 +94,39 @@ inline int32_t recount(const int32_t* cells, int32_t e) {
 
 }  // namespace
 
+// True when every element of the plane is zero.
+static bool plane_is_zero(const int32_t* plane) {
+  int32_t any = 0;
+  for (int32_t e = 0; e < kCellCount; ++e) any |= plane[e];
+  return any == 0;
+}
+
+static_assert(kWorldHeight % 8 == 0, "columns are visited eight cells at a time");
+
+// Starts tracking from the committed generation: every live cell counted around,
+// set in the bitmap, and its neighbourhood marked for the next step.
+static void track_live_cells(World& world) {
+  const int32_t* cells = world.cells;
+  int32_t* counts = world.neighbours;
+  GridTracker& g = world.index.grid;
+  for (int32_t x = 0; x < kWorldWidth; ++x) {
+    const int32_t base = x * kWorldHeight;
+    for (int32_t y = 0; y < kWorldHeight; y += 8) {
+      // Skip eight dead cells at a time: a fresh generation is mostly empty.
+      int32_t any = 0;
+      for (int32_t i = 0; i < 8; ++i) any |= cells[base + y + i];
+      if (any == 0) continue;
+      for (int32_t i = 0; i < 8; ++i) {
+        const int32_t e = base + y + i;
+        if (cells[e] != 1) continue;
+        add_around(counts, e, 1);
+        set_live(g, x, y + i);
+        mark_around(g, e);
+      }
+    }
+  }
+}
+
 // The three passes over the whole grid, for a world whose planes were written
 // directly; afterwards the tracker knows every live cell again.
 static void life_step_full(World& world) {
@@ -103,6 +139,27 @@ static void life_step_full(World& world) {
   for (int32_t e = 0; e < kCellCount; ++e) {
     const int32_t n = counts[e];
     next[e] = cells[e] != 0 ? (n == 2 || n == 3) : (n == 3);
+  }
+
+  GridTracker& g = world.index.grid;
+  std::memset(g.live_rows, 0, sizeof(g.live_rows));
+  std::memset(g.chunk_dirty, 0, sizeof(g.chunk_dirty));
+  g.planted_count = 0;
+  g.claimed_count = 0;
+  g.needs_full_pass = 0;
+
+  if (plane_is_zero(dead_run)) {
+    // With no runs left over, the commit and counting passes come down to one
+    // pass of copies and clears and a visit to every live cell. (A plain loop: the
+    // library's block copy and fill measured slower for every frame after it.)
+    for (int32_t e = 0; e < kCellCount; ++e) {
+      counts[e] = 0;
+      claimed[e] = 0;
+      cells[e] = next[e];
+    }
+    track_live_cells(world);
+    food_index_build(world);
+    return;
   }
 
   // Commit, recording after each live cell how many dead cells follow it down
@@ -123,9 +180,6 @@ static void life_step_full(World& world) {
     }
   }
 
-  GridTracker& g = world.index.grid;
-  std::memset(g.live_rows, 0, sizeof(g.live_rows));
-  std::memset(g.chunk_dirty, 0, sizeof(g.chunk_dirty));
   for (int32_t x = 0; x < kWorldWidth; ++x) {
     const int32_t base = x * kWorldHeight;
     int32_t y = 0;
@@ -141,15 +195,15 @@ static void life_step_full(World& world) {
       y += 1;
     }
   }
-  g.planted_count = 0;
-  g.claimed_count = 0;
-  g.needs_full_pass = 0;
   food_index_build(world);
 }
 
 // The rule for the 8 cells from element base, against the counts as they stand:
-// next_cells takes every result, cells only the changes, which go on the list.
-static inline void sweep_chunk(World& world, int32_t base, GridTracker& g) {
+// next_cells takes every result, cells only the changes, which go on the list from
+// position `listed`; returns the list's new length. Whether a cell changed is close
+// to a coin toss, so every lane is written to the list and only the changed ones
+// move its end: no branch to mispredict.
+static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* list, int32_t listed) {
   int32_t* cells = world.cells + base;
   int32_t* next = world.next_cells + base;
   const int32_t* counts = world.neighbours + base;
@@ -158,23 +212,27 @@ static inline void sweep_chunk(World& world, int32_t base, GridTracker& g) {
   const __m128i two = _mm_set1_epi32(2);
   const __m128i three = _mm_set1_epi32(3);
   const __m128i one = _mm_set1_epi32(1);
-  for (int32_t half = 0; half < 8; half += 4) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + half));
-    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + half));
+  __m128i v[2];
+  int32_t changed = 0;
+  for (int32_t half = 0; half < 2; ++half) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4 * half));
+    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + 4 * half));
     const __m128i dead = _mm_cmpeq_epi32(c, zero);
     const __m128i kept = _mm_andnot_si128(dead, _mm_cmpeq_epi32(n, two));
-    const __m128i v = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi32(n, three), kept), one);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(next + half), v);
-    int32_t changed = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, c))) ^ 0xF;
-    if (changed == 0) continue;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + half), v);
-    while (changed != 0) {
-      const int32_t lane = __builtin_ctz(static_cast<unsigned>(changed));
-      const int32_t e = base + half + lane;
-      g.changed[g.changed_count++] = e * 2 + world.cells[e];
-      changed &= changed - 1;
-    }
+    v[half] = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi32(n, three), kept), one);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 4 * half), v[half]);
+    changed |= (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v[half], c))) ^ 0xF) << (4 * half);
   }
+  if (changed == 0) return listed;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), v[0]);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + 4), v[1]);
+  // A change is a birth where the cell was dead: e * 2 + 1; a death: e * 2.
+  const int32_t first = base * 2;
+  for (int32_t i = 0; i < 8; ++i) {
+    list[listed] = first + 2 * i + next[i];
+    listed += (changed >> i) & 1;
+  }
+  return listed;
 #else
   for (int32_t i = 0; i < 8; ++i) {
     const int32_t n = counts[i];
@@ -182,8 +240,9 @@ static inline void sweep_chunk(World& world, int32_t base, GridTracker& g) {
     next[i] = v;
     if (v == cells[i]) continue;
     cells[i] = v;
-    g.changed[g.changed_count++] = (base + i) * 2 + v;
+    list[listed++] = (base + i) * 2 + v;
   }
+  return listed;
 #endif
 }
 
@@ -192,23 +251,22 @@ static inline void sweep_chunk(World& world, int32_t base, GridTracker& g) {
 static void life_step_tracked(World& world) {
   GridTracker& g = world.index.grid;
   int32_t* counts = world.neighbours;
-  uint8_t* dirty = g.chunk_dirty;
+  uint64_t* dirty = g.chunk_dirty;
 
   // The dirty chunks are listed first, so the sweep can ask for the planes' lines a
   // few chunks ahead: scattered chunks are otherwise one cache miss after another.
   int32_t chunks = 0;
-  for (int32_t c = 0; c < kChunkCount; c += 8) {
-    uint64_t word;
-    std::memcpy(&word, dirty + c, sizeof(word));
+  for (int32_t w = 0; w < kChunkWords; ++w) {
+    uint64_t word = dirty[w];
     if (word == 0) continue;
-    std::memset(dirty + c, 0, sizeof(word));
+    dirty[w] = 0;
     while (word != 0) {
-      g.sweep[chunks++] = c + (__builtin_ctzll(word) >> 3);
+      g.sweep[chunks++] = w * 64 + __builtin_ctzll(word);
       word &= word - 1;
     }
   }
   constexpr int32_t kAhead = 8;
-  g.changed_count = 0;
+  int32_t listed = 0;
   for (int32_t i = 0; i < chunks; ++i) {
     if (i + kAhead < chunks) {
       const int32_t ahead = g.sweep[i + kAhead] << kChunkShift;
@@ -216,8 +274,9 @@ static void life_step_tracked(World& world) {
       __builtin_prefetch(world.neighbours + ahead, 0);
       __builtin_prefetch(world.next_cells + ahead, 1);
     }
-    sweep_chunk(world, g.sweep[i] << kChunkShift, g);
+    listed = sweep_chunk(world, g.sweep[i] << kChunkShift, g.changed, listed);
   }
+  g.changed_count = listed;
 
   // Claims lapse with the generation: a claimed cell still live is food again.
   FoodIndex& food = world.index.food;
@@ -256,7 +315,7 @@ static void life_step_tracked(World& world) {
   for (int32_t i = 0; i < g.planted_count; ++i) {
     const int32_t e = g.planted[i];
     counts[e] = recount(world.cells, e);
-    g.chunk_dirty[e >> kChunkShift] = 1;
+    mark_chunk(g, e >> kChunkShift);
   }
   g.planted_count = 0;
 }
@@ -301,7 +360,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
       world.neighbours[e] = 3;
       planted += 1;
       track_planted(world.index.grid, e);
-      world.index.grid.chunk_dirty[e >> kChunkShift] = 1;
+      mark_chunk(world.index.grid, e >> kChunkShift);
     }
   }
   return planted;

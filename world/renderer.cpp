@@ -28,11 +28,31 @@ static inline uint8_t cell_blue(const World& world) {
   return static_cast<uint8_t>(to_int32(world.background_level) & 0xFF);
 }
 
-// Agents' sprites in slot order, a later slot over an earlier; calls mark(x, y)
-// for each painted pixel.
+// A sprite covers 6 x 6 pixels from two left of and two above the agent's position,
+// gene g at column g % 6 and row g / 6.
+struct SpritePixel {
+  int32_t dx, dy, offset;  // offset: bytes from the sprite's upper-left pixel
+};
+
+static constexpr SpritePixel sprite_pixel(int32_t gene) {
+  return {gene % 6 - 2, gene / 6 - 2, ((gene / 6) * kWorldWidth + gene % 6) * 3};
+}
+
+static constexpr SpritePixel kSprite[kGeneCount] = {
+    sprite_pixel(0),  sprite_pixel(1),  sprite_pixel(2),  sprite_pixel(3),  sprite_pixel(4),  sprite_pixel(5),
+    sprite_pixel(6),  sprite_pixel(7),  sprite_pixel(8),  sprite_pixel(9),  sprite_pixel(10), sprite_pixel(11),
+    sprite_pixel(12), sprite_pixel(13), sprite_pixel(14), sprite_pixel(15), sprite_pixel(16), sprite_pixel(17),
+    sprite_pixel(18), sprite_pixel(19), sprite_pixel(20), sprite_pixel(21), sprite_pixel(22), sprite_pixel(23),
+    sprite_pixel(24), sprite_pixel(25), sprite_pixel(26), sprite_pixel(27), sprite_pixel(28), sprite_pixel(29),
+    sprite_pixel(30), sprite_pixel(31), sprite_pixel(32), sprite_pixel(33), sprite_pixel(34), sprite_pixel(35),
+};
+
+// Agents' sprites in slot order, a later slot over an earlier; calls mark(offset)
+// with the byte offset of each painted pixel.
 template <typename Mark>
 static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
   const AgentTable& t = world.agents;
+  uint8_t* rgb = &buffer.rgb[0][0][0];
   // gene_bit's thresholds, worked out once per picture rather than per agent.
   int32_t threshold[kGeneCount];
   for (int32_t gene = 0; gene < kGeneCount; ++gene) {
@@ -50,13 +70,33 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     const uint8_t r = static_cast<uint8_t>(to_int32(g[2] * static_cast<double>(brightness)) & 0xFF);
     const uint8_t gr = static_cast<uint8_t>(to_int32(g[3] * static_cast<double>(brightness)) & 0xFF);
     const uint8_t b = static_cast<uint8_t>(to_int32(g[7] * static_cast<double>(brightness)) & 0xFF);
+    const int32_t px = t.pos_x[a];
+    const int32_t py = t.pos_y[a];
+    if (px >= 2 && px < kWorldWidth - 3 && py >= 2 && py < kWorldHeight - 3) {
+      // The whole sprite is on the picture.
+      const int32_t corner = ((py - 2) * kWorldWidth + (px - 2)) * 3;
+      for (int32_t gene = 0; gene < kGeneCount; ++gene) {
+        if (g[gene] <= threshold[gene]) continue;
+        const int32_t offset = corner + kSprite[gene].offset;
+        uint8_t* p = rgb + offset;
+        p[0] = r;
+        p[1] = gr;
+        p[2] = b;
+        mark(offset);
+      }
+      continue;
+    }
     for (int32_t gene = 0; gene < kGeneCount; ++gene) {
       if (g[gene] <= threshold[gene]) continue;
-      const int32_t x = t.pos_x[a] + gene % 6 - 2;
-      const int32_t y = t.pos_y[a] + gene / 6 - 2;
+      const int64_t x = static_cast<int64_t>(px) + kSprite[gene].dx;
+      const int64_t y = static_cast<int64_t>(py) + kSprite[gene].dy;
       if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
-      paint(buffer, x, y, r, gr, b);
-      mark(x, y);
+      const int32_t offset = static_cast<int32_t>((y * kWorldWidth + x) * 3);
+      uint8_t* p = rgb + offset;
+      p[0] = r;
+      p[1] = gr;
+      p[2] = b;
+      mark(offset);
     }
   }
 }
@@ -73,7 +113,7 @@ void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& back
       }
     }
   }
-  draw_agents(world, buffer, [](int32_t, int32_t) {});
+  draw_agents(world, buffer, [](int32_t) {});
 }
 
 void draw_world_tracked(const World& world, Canvas& canvas) {
@@ -119,9 +159,9 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   int32_t* list = canvas.painted[now];
   int32_t count = 0;
   bool overflow = false;
-  auto mark = [&](int32_t x, int32_t y) {
+  auto mark = [&](int32_t offset) {
     if (count < kPaintedCapacity) {
-      list[count++] = (y * kWorldWidth + x) * 3;
+      list[count++] = offset;
     } else {
       overflow = true;
     }
@@ -138,7 +178,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
           bits &= bits - 1;
           if (x < 1 || x > kWorldWidth - 2) continue;
           paint(buffer, x, y, 0, 0, blue);
-          mark(x, y);
+          mark((y * kWorldWidth + x) * 3);
         }
       }
     }

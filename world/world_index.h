@@ -30,6 +30,7 @@ constexpr int32_t kClaimedCapacity = 65536;
 
 constexpr int32_t kChunkShift = 3;
 constexpr int32_t kChunkCount = kCellCount >> kChunkShift;
+constexpr int32_t kChunkWords = (kChunkCount + 63) / 64;
 constexpr int32_t kRowWords = (kWorldWidth + 63) / 64;
 
 struct GridTracker {
@@ -38,7 +39,9 @@ struct GridTracker {
   int32_t claimed_count;
   int32_t changed_count;
   uint64_t live_rows[kWorldHeight][kRowWords];  // bit x of row y: cell (x, y) is live
-  uint8_t chunk_dirty[kChunkCount];             // chunks the next step sweeps
+  // Chunks the next step sweeps, a bit each: small enough to stay in the nearest cache
+  // while the changes mark it, and listed in order a word at a time.
+  uint64_t chunk_dirty[kChunkWords];
   int32_t planted[kPlantedCapacity];  // counts forced since the last step: recounted by it
   int32_t claimed[kClaimedCapacity];  // claimed cells, so the step clears just those
   int32_t changed[kCellCount];        // one step's births (e * 2 + 1) and deaths (e * 2)
