@@ -75,8 +75,11 @@ if(TARGET corvanta-sim)
       set(spectrum_path silence)
       set(spectrum_wine silence)
       set(frames 400)
+      set(seed_option "")
     else()
+      # A chosen seed, so that this run is the same world every time.
       set(frames 1000)
+      set(seed_option -DSEED=26)
       get_filename_component(spectrum_path "${music}" REALPATH)
       corvanta_wine_path(spectrum_wine "${spectrum_path}")
     endif()
@@ -84,6 +87,7 @@ if(TARGET corvanta-sim)
              COMMAND ${CMAKE_COMMAND} "-DRUN_HOST=${wine_run}" "-DHOST_ARGS=${wine_dll_path};${work_wine}\\plugins"
                      -DSIM=$<TARGET_FILE:corvanta-sim> -DSPECTRUM=${spectrum_path}
                      -DSPECTRUM_WINE=${spectrum_wine} -DFRAMES=${frames} -DWORK=${work} -DWORK_WINE=${work_wine}
+                     ${seed_option}
                      -P ${CMAKE_CURRENT_SOURCE_DIR}/host/same_world.cmake)
     set_tests_properties(wine_same_world_${spectrum} PROPERTIES
       WORKING_DIRECTORY "${wine_root}" FIXTURES_REQUIRED wine_prefix ENVIRONMENT "${wine_environment}"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 Player player = {};
 
@@ -160,6 +161,40 @@ bool player_attach_dll(HMODULE dll) {
   using GetModule = uint8_t* (*)(int32_t);
   player.module = read_field<GetModule>(player.header, kHeaderGetModule)(0);
   return player.module != nullptr;
+}
+
+static uint32_t stopped_clock_seconds;
+
+static time_t __cdecl stopped_clock(time_t* out) {
+  const time_t now = static_cast<time_t>(stopped_clock_seconds);
+  if (out) *out = now;
+  return now;
+}
+
+bool player_stop_dll_clock(uint32_t seconds) {
+  stopped_clock_seconds = seconds;
+  auto* base = reinterpret_cast<uint8_t*>(player.dll);
+  if (!base) return false;
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) return false;
+  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), "msvcrt.dll") != 0) continue;
+    const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
+    for (int i = 0; names[i].u1.AddressOfData != 0; ++i) {
+      if (IMAGE_SNAP_BY_ORDINAL32(names[i].u1.Ordinal)) continue;
+      const auto* named = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+      if (strcmp(reinterpret_cast<const char*>(named->Name), "time") != 0) continue;
+      DWORD protection;
+      if (!VirtualProtect(&slots[i], sizeof slots[i], PAGE_READWRITE, &protection)) return false;
+      slots[i].u1.Function = reinterpret_cast<DWORD>(&stopped_clock);
+      VirtualProtect(&slots[i], sizeof slots[i], protection, &protection);
+      return true;
+    }
+  }
+  return false;
 }
 
 void player_unload_dll() {

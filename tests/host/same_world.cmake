@@ -4,14 +4,16 @@
 # world, byte for byte.
 #   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
 #         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
-#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> -P same_world.cmake
+#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] -P same_world.cmake
+# Without SEED the DLL seeds from the calendar, and corvanta-sim is given the seed it
+# reports.
 file(MAKE_DIRECTORY "${WORK}")
 set(digests "${WORK}/digests.txt")
 set(trace "${WORK}/sim.trace")
 file(REMOVE "${digests}" "${trace}")
 
 execute_process(
-  COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt"
+  COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt" ${SEED}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "the test host failed (${result})")

@@ -3,8 +3,10 @@
 // it is right after loading:
 //
 //   corvanta_test_host DLL FOLDER records|lifecycle|settings|failures|hostile
-//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT
+//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [SEED]
 //
+// Without SEED the world starts from the calendar second of its first frame, as in
+// the player; with it, from SEED.
 // FOLDER is emptied and receives a copy of DLL. Each case prints one result line;
 // the last line is "N passed, N failed". The world group also writes the seed and
 // the picture digest of every frame to OUT, for comparison with corvanta-sim.
@@ -1034,6 +1036,8 @@ static double seconds_now() {
 
 static std::string world_spectrum;
 static int world_frames;
+static bool world_seed_given;
+static uint32_t world_seed;
 static std::string world_out;
 
 // The first frame seeds the world with the calendar second it runs in. Starting
@@ -1064,7 +1068,21 @@ static void case_world_run() {
   FILE* out = fopen(world_out.c_str(), "wb");
   EXPECT(out != nullptr);
   if (!out) return;
-  uint32_t seed = first_frame_seed();
+  uint32_t seed = 0;
+  if (world_seed_given) {
+    // The DLL reads the calendar through its import of time(), stopped here.
+    EXPECT(player_stop_dll_clock(world_seed));
+    fill_module_host_fields();
+    if (init_ok(__LINE__) == nullptr) {
+      fclose(out);
+      return;
+    }
+    write_spectrum(0);
+    EXPECT_EQ(call_render(), 0);
+    seed = world_seed;
+  } else {
+    seed = first_frame_seed();
+  }
   fprintf(out, "seed %u\n", seed);
   HWND display_window = display_window_of(frame_record_window());
   if (!display_window) return;
@@ -1109,13 +1127,15 @@ int main(int argc, char** argv) {
   }
   const std::string group = argv[3];
   if (group == "world") {
-    if (argc != 7) {
-      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT\n", argv[0]);
+    if (argc != 7 && argc != 8) {
+      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [SEED]\n", argv[0]);
       return 2;
     }
     world_spectrum = argv[4];
     world_frames = atoi(argv[5]);
     world_out = argv[6];
+    world_seed_given = argc == 8;
+    if (world_seed_given) world_seed = static_cast<uint32_t>(strtoul(argv[7], nullptr, 10));
   }
   if (!player_start(argv[1], argv[2])) return 2;
 
