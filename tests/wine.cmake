@@ -60,37 +60,33 @@ foreach(group records lifecycle settings failures hostile)
     RESOURCE_LOCK wine TIMEOUT 180)
 endforeach()
 
-# The same world: silence, and a recorded piece of music when the shared traces
-# are beside the repository.
+# The same world: silence from the calendar's seed; a recorded piece of music from
+# seed 26, when the shared traces are beside the repository; and silence from seed 3
+# drawn through an ordinary bitmap, as when the system gives no DIB section.
 if(TARGET corvanta-sim)
-  set(same_world_spectra silence)
-  set(music "${CMAKE_SOURCE_DIR}/../shared/traces/music.spec")
-  if(EXISTS "${music}")
-    list(APPEND same_world_spectra music)
-  endif()
-  foreach(spectrum ${same_world_spectra})
-    set(work "${wine_root}/same_world_${spectrum}")
+  function(add_same_world name spectrum_path frames)
+    set(work "${wine_root}/${name}")
     corvanta_wine_path(work_wine "${work}")
-    if(spectrum STREQUAL "silence")
-      set(spectrum_path silence)
+    if(spectrum_path STREQUAL "silence")
       set(spectrum_wine silence)
-      set(frames 400)
-      set(seed_option "")
     else()
-      # A chosen seed, so that this run is the same world every time.
-      set(frames 1000)
-      set(seed_option -DSEED=26)
-      get_filename_component(spectrum_path "${music}" REALPATH)
       corvanta_wine_path(spectrum_wine "${spectrum_path}")
     endif()
-    add_test(NAME wine_same_world_${spectrum}
+    add_test(NAME wine_${name}
              COMMAND ${CMAKE_COMMAND} "-DRUN_HOST=${wine_run}" "-DHOST_ARGS=${wine_dll_path};${work_wine}\\plugins"
                      -DSIM=$<TARGET_FILE:corvanta-sim> -DSPECTRUM=${spectrum_path}
                      -DSPECTRUM_WINE=${spectrum_wine} -DFRAMES=${frames} -DWORK=${work} -DWORK_WINE=${work_wine}
-                     ${seed_option}
-                     -P ${CMAKE_CURRENT_SOURCE_DIR}/host/same_world.cmake)
-    set_tests_properties(wine_same_world_${spectrum} PROPERTIES
+                     ${ARGN} -P ${CMAKE_CURRENT_SOURCE_DIR}/host/same_world.cmake)
+    set_tests_properties(wine_${name} PROPERTIES
       WORKING_DIRECTORY "${wine_root}" FIXTURES_REQUIRED wine_prefix ENVIRONMENT "${wine_environment}"
       RESOURCE_LOCK wine TIMEOUT 300)
-  endforeach()
+  endfunction()
+
+  add_same_world(same_world_silence silence 400)
+  add_same_world(same_world_plain_bitmap silence 400 -DSEED=3 -DNO_SECTION=1)
+  set(music "${CMAKE_SOURCE_DIR}/../shared/traces/music.spec")
+  if(EXISTS "${music}")
+    get_filename_component(music_path "${music}" REALPATH)
+    add_same_world(same_world_music "${music_path}" 1000 -DSEED=26)
+  endif()
 endif()

@@ -163,6 +163,32 @@ bool player_attach_dll(HMODULE dll) {
   return player.module != nullptr;
 }
 
+// Points the loaded DLL's import `function` of `module` at `replacement`.
+static bool patch_dll_import(const char* module, const char* function, DWORD replacement) {
+  auto* base = reinterpret_cast<uint8_t*>(player.dll);
+  if (!base) return false;
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (imports.VirtualAddress == 0) return false;
+  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), module) != 0) continue;
+    const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
+    for (int i = 0; names[i].u1.AddressOfData != 0; ++i) {
+      if (IMAGE_SNAP_BY_ORDINAL32(names[i].u1.Ordinal)) continue;
+      const auto* named = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+      if (strcmp(reinterpret_cast<const char*>(named->Name), function) != 0) continue;
+      DWORD protection;
+      if (!VirtualProtect(&slots[i], sizeof slots[i], PAGE_READWRITE, &protection)) return false;
+      slots[i].u1.Function = replacement;
+      VirtualProtect(&slots[i], sizeof slots[i], protection, &protection);
+      return true;
+    }
+  }
+  return false;
+}
+
 static uint32_t stopped_clock_seconds;
 
 static time_t __cdecl stopped_clock(time_t* out) {
@@ -173,28 +199,17 @@ static time_t __cdecl stopped_clock(time_t* out) {
 
 bool player_stop_dll_clock(uint32_t seconds) {
   stopped_clock_seconds = seconds;
-  auto* base = reinterpret_cast<uint8_t*>(player.dll);
-  if (!base) return false;
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (imports.VirtualAddress == 0) return false;
-  for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
-    if (lstrcmpiA(reinterpret_cast<const char*>(base + d->Name), "msvcrt.dll") != 0) continue;
-    const auto* names = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + d->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d->FirstThunk);
-    for (int i = 0; names[i].u1.AddressOfData != 0; ++i) {
-      if (IMAGE_SNAP_BY_ORDINAL32(names[i].u1.Ordinal)) continue;
-      const auto* named = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
-      if (strcmp(reinterpret_cast<const char*>(named->Name), "time") != 0) continue;
-      DWORD protection;
-      if (!VirtualProtect(&slots[i], sizeof slots[i], PAGE_READWRITE, &protection)) return false;
-      slots[i].u1.Function = reinterpret_cast<DWORD>(&stopped_clock);
-      VirtualProtect(&slots[i], sizeof slots[i], protection, &protection);
-      return true;
-    }
-  }
-  return false;
+  return patch_dll_import("msvcrt.dll", "time", reinterpret_cast<DWORD>(&stopped_clock));
+}
+
+static HBITMAP WINAPI no_dib_section(HDC, const BITMAPINFO*, UINT, void** bits, HANDLE, DWORD) {
+  if (bits) *bits = nullptr;
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+bool player_refuse_dib_sections() {
+  return patch_dll_import("gdi32.dll", "CreateDIBSection", reinterpret_cast<DWORD>(&no_dib_section));
 }
 
 void player_unload_dll() {

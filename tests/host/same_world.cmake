@@ -4,16 +4,24 @@
 # world, byte for byte.
 #   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
 #         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
-#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] -P same_world.cmake
+#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] [-DNO_SECTION=1]
+#         -P same_world.cmake
 # Without SEED the DLL seeds from the calendar, and corvanta-sim is given the seed it
-# reports.
+# reports. NO_SECTION makes the DLL draw through an ordinary bitmap.
 file(MAKE_DIRECTORY "${WORK}")
 set(digests "${WORK}/digests.txt")
 set(trace "${WORK}/sim.trace")
 file(REMOVE "${digests}" "${trace}")
 
+set(options "")
+if(DEFINED SEED)
+  list(APPEND options "seed=${SEED}")
+endif()
+if(NO_SECTION)
+  list(APPEND options no-dib-section)
+endif()
 execute_process(
-  COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt" ${SEED}
+  COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt" ${options}
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "the test host failed (${result})")

@@ -3,13 +3,15 @@
 // it is right after loading:
 //
 //   corvanta_test_host DLL FOLDER records|lifecycle|settings|failures|hostile
-//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [SEED]
+//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]
 //
-// Without SEED the world starts from the calendar second of its first frame, as in
-// the player; with it, from SEED.
+// Without seed=S the world starts from the calendar second of its first frame, as
+// in the player; with it, from S. no-dib-section makes the DLL's CreateDIBSection
+// fail, so that its drawing surface is an ordinary bitmap.
 // FOLDER is emptied and receives a copy of DLL. Each case prints one result line;
 // the last line is "N passed, N failed". The world group also writes the seed and
-// the picture digest of every frame to OUT, for comparison with corvanta-sim.
+// the picture digest of every frame to OUT, for comparison with corvanta-sim; it
+// quits and inits again after frame 300, which must not show in the pictures.
 #include <windows.h>
 
 #include <cstdio>
@@ -1037,6 +1039,7 @@ static double seconds_now() {
 static std::string world_spectrum;
 static int world_frames;
 static bool world_seed_given;
+static bool world_without_section;
 static uint32_t world_seed;
 static std::string world_out;
 
@@ -1063,11 +1066,14 @@ static uint32_t first_frame_seed() {
   return 0;
 }
 
+constexpr int kReinitFrame = 300;
+
 static void case_world_run() {
   EXPECT(load_spectra(world_spectrum));
   FILE* out = fopen(world_out.c_str(), "wb");
   EXPECT(out != nullptr);
   if (!out) return;
+  if (world_without_section) EXPECT(player_refuse_dib_sections());
   uint32_t seed = 0;
   if (world_seed_given) {
     // The DLL reads the calendar through its import of time(), stopped here.
@@ -1104,6 +1110,14 @@ static void case_world_run() {
     }
     Picture picture = read_window(display_window, kPictureWidth, kPictureHeight);
     fprintf(out, "%d %s\n", frame_number, hex64(picture_digest(picture)).c_str());
+    if (frame_number == kReinitFrame && world_frames > kReinitFrame) {
+      // Quit and init in mid-run: the world carries on, and the next picture on the
+      // new (white) surface must be whole, not just the pixels that changed.
+      quit_and_pump();
+      fill_module_host_fields();
+      display_window = init_ok(__LINE__);
+      if (!display_window) break;
+    }
   }
   fclose(out);
   quit_and_pump();
@@ -1127,15 +1141,26 @@ int main(int argc, char** argv) {
   }
   const std::string group = argv[3];
   if (group == "world") {
-    if (argc != 7 && argc != 8) {
-      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [SEED]\n", argv[0]);
+    if (argc < 7) {
+      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]\n",
+              argv[0]);
       return 2;
     }
     world_spectrum = argv[4];
     world_frames = atoi(argv[5]);
     world_out = argv[6];
-    world_seed_given = argc == 8;
-    if (world_seed_given) world_seed = static_cast<uint32_t>(strtoul(argv[7], nullptr, 10));
+    for (int i = 7; i < argc; ++i) {
+      const std::string option = argv[i];
+      if (option.compare(0, 5, "seed=") == 0) {
+        world_seed_given = true;
+        world_seed = static_cast<uint32_t>(strtoul(option.c_str() + 5, nullptr, 10));
+      } else if (option == "no-dib-section") {
+        world_without_section = true;
+      } else {
+        fprintf(stderr, "unknown world option %s\n", option.c_str());
+        return 2;
+      }
+    }
   }
   if (!player_start(argv[1], argv[2])) return 2;
 
