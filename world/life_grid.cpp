@@ -16,7 +16,17 @@ inline bool in_plane(int32_t e) { return e >= 0 && e < kCellCount; }
 
 inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
   if (e > 400 && e < kCellCount - 401) {
-    for (int32_t o : kAround) plane[e + o] += amount;
+    // Written out: a loop over the offsets is not unrolled at -O2, and this runs
+    // for every birth and death.
+    int32_t* p = plane + e;
+    p[-401] += amount;
+    p[-1] += amount;
+    p[399] += amount;
+    p[-400] += amount;
+    p[400] += amount;
+    p[-399] += amount;
+    p[1] += amount;
+    p[401] += amount;
     return;
   }
   for (int32_t o : kAround) {
@@ -198,6 +208,24 @@ static void life_step_full(World& world) {
   food_index_build(world);
 }
 
+#if defined(__SSE2__)
+// Four cells' next kinds (0 or 1) from their kinds and counts.
+static inline __m128i life_rule(__m128i cells, __m128i counts) {
+  const __m128i dead = _mm_cmpeq_epi32(cells, _mm_setzero_si128());
+  const __m128i kept = _mm_andnot_si128(dead, _mm_cmpeq_epi32(counts, _mm_set1_epi32(2)));
+  return _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi32(counts, _mm_set1_epi32(3)), kept), _mm_set1_epi32(1));
+}
+
+// Bit i set where lane i of the comparison holds.
+static inline int32_t lane_mask(__m128i comparison) { return _mm_movemask_ps(_mm_castsi128_ps(comparison)); }
+#endif
+
+// Writes the entry at the list's end and moves the end only if `keep` is 1.
+static inline int32_t list_lane(int32_t* list, int32_t listed, int32_t entry, int32_t keep) {
+  list[listed] = entry;
+  return listed + keep;
+}
+
 // The rule for the 8 cells from element base, against the counts as they stand:
 // next_cells takes every result, cells only the changes, which go on the list from
 // position `listed`; returns the list's new length. Whether a cell changed is close
@@ -208,30 +236,30 @@ static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* list, int
   int32_t* next = world.next_cells + base;
   const int32_t* counts = world.neighbours + base;
 #if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i two = _mm_set1_epi32(2);
-  const __m128i three = _mm_set1_epi32(3);
-  const __m128i one = _mm_set1_epi32(1);
-  __m128i v[2];
-  int32_t changed = 0;
-  for (int32_t half = 0; half < 2; ++half) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4 * half));
-    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + 4 * half));
-    const __m128i dead = _mm_cmpeq_epi32(c, zero);
-    const __m128i kept = _mm_andnot_si128(dead, _mm_cmpeq_epi32(n, two));
-    v[half] = _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi32(n, three), kept), one);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 4 * half), v[half]);
-    changed |= (_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v[half], c))) ^ 0xF) << (4 * half);
-  }
+  // Both halves and all eight lanes are written out: at -O2 loops over them are
+  // not unrolled, and the halves' results would go through the stack.
+  const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells));
+  const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4));
+  const __m128i v0 = life_rule(c0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts)));
+  const __m128i v1 = life_rule(c1, _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + 4)));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(next), v0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 4), v1);
+  const int32_t changed = (lane_mask(_mm_cmpeq_epi32(v0, c0)) | lane_mask(_mm_cmpeq_epi32(v1, c1)) << 4) ^ 0xFF;
   if (changed == 0) return listed;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), v[0]);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + 4), v[1]);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), v0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + 4), v1);
   // A change is a birth where the cell was dead: e * 2 + 1; a death: e * 2.
+  const __m128i one = _mm_set1_epi32(1);
+  const int32_t born = lane_mask(_mm_cmpeq_epi32(v0, one)) | lane_mask(_mm_cmpeq_epi32(v1, one)) << 4;
   const int32_t first = base * 2;
-  for (int32_t i = 0; i < 8; ++i) {
-    list[listed] = first + 2 * i + next[i];
-    listed += (changed >> i) & 1;
-  }
+  listed = list_lane(list, listed, first + 0 + (born & 1), changed & 1);
+  listed = list_lane(list, listed, first + 2 + (born >> 1 & 1), changed >> 1 & 1);
+  listed = list_lane(list, listed, first + 4 + (born >> 2 & 1), changed >> 2 & 1);
+  listed = list_lane(list, listed, first + 6 + (born >> 3 & 1), changed >> 3 & 1);
+  listed = list_lane(list, listed, first + 8 + (born >> 4 & 1), changed >> 4 & 1);
+  listed = list_lane(list, listed, first + 10 + (born >> 5 & 1), changed >> 5 & 1);
+  listed = list_lane(list, listed, first + 12 + (born >> 6 & 1), changed >> 6 & 1);
+  listed = list_lane(list, listed, first + 14 + (born >> 7 & 1), changed >> 7 & 1);
   return listed;
 #else
   for (int32_t i = 0; i < 8; ++i) {
