@@ -33,20 +33,26 @@ HostFrameRecord frame_record = {};
 static World world;
 static Canvas canvas;
 
-// Without a DIB section to write into, the picture goes to the surface through this
-// buffer in the same layout (blue, green, red, unused per pixel, top row first),
-// kept static so that a frame allocates nothing.
+// The drawing buffer in the layout of a 32-bit top-down DIB (blue, green, red,
+// unused per pixel), kept static so that a frame allocates nothing.
 static uint32_t dib_pixels[kWorldHeight * kWorldWidth];
 
-// Whether the surface's pixels (the section's memory, or the buffer above) hold the
-// last drawn picture, so that only the pixels a draw changed need converting.
 static bool dib_matches_last_picture = false;
+static bool set_bits_in_place = true;
 
 static inline uint32_t dib_pixel(const uint8_t* rgb) {
   return static_cast<uint32_t>(rgb[2]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[0]) << 16;
 }
 
-static BITMAPINFO top_down_32_bit_info() {
+static void transfer_to_draw_surface(const PixelBuffer& picture) {
+  const uint8_t* rgb = &picture.rgb[0][0][0];
+  if (dib_matches_last_picture && canvas.changes_known) {
+    // Only the pixels this draw painted or restored can differ from the last picture.
+    for_each_changed_pixel(canvas, [&](int32_t offset) { dib_pixels[offset / 3] = dib_pixel(rgb + offset); });
+  } else {
+    for (int32_t i = 0; i < kWorldHeight * kWorldWidth; ++i) dib_pixels[i] = dib_pixel(rgb + 3 * i);
+  }
+  dib_matches_last_picture = true;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = kWorldWidth;
@@ -54,26 +60,17 @@ static BITMAPINFO top_down_32_bit_info() {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
-
-static void transfer_to_draw_surface(const PixelBuffer& picture) {
+  // SetDIBits is documented to want its bitmap out of every device context, but
+  // lending the context its original bitmap and taking it back costs four times
+  // the copy itself. So the bitmap stays in place while the system accepts that;
+  // a system that refuses gets the lending from then on.
   Surface& surface = plugin.draw_surface;
-  uint32_t* pixels = surface.pixels ? surface.pixels : dib_pixels;
-  // GDI may still be filling the section from init: let it finish before writing.
-  if (surface.pixels) GdiFlush();
-  const uint8_t* rgb = &picture.rgb[0][0][0];
-  if (dib_matches_last_picture && canvas.changes_known) {
-    // Only the pixels this draw painted or restored can differ from the last picture.
-    for_each_changed_pixel(canvas, [&](int32_t offset) { pixels[offset / 3] = dib_pixel(rgb + offset); });
-  } else {
-    for (int32_t i = 0; i < kWorldHeight * kWorldWidth; ++i) pixels[i] = dib_pixel(rgb + 3 * i);
+  if (set_bits_in_place) {
+    if (SetDIBits(surface.dc, surface.bitmap, 0, kWorldHeight, dib_pixels, &info, DIB_RGB_COLORS) == kWorldHeight) {
+      return;
+    }
+    set_bits_in_place = false;
   }
-  dib_matches_last_picture = true;
-  if (surface.pixels) return;
-  // SetDIBits wants its bitmap out of every device context, so lend the context
-  // its original bitmap for the duration.
-  BITMAPINFO info = top_down_32_bit_info();
   SelectObject(surface.dc, surface.kept);
   SetDIBits(surface.dc, surface.bitmap, 0, kWorldHeight, dib_pixels, &info, DIB_RGB_COLORS);
   SelectObject(surface.dc, surface.bitmap);
@@ -125,21 +122,11 @@ static void plugin_config(PluginModule* module) {
   MessageBoxA(module->parent_window, kConfigText, "Configuration", MB_OK);
 }
 
-// A memory context holding a bitmap of the view's size, filled with the stock brush.
-// The drawing surface asks for a DIB section, so frames write its pixels in place
-// rather than copying the whole picture in every frame; should the system refuse
-// one, it takes a bitmap compatible with the window, as the background does.
-static Surface create_surface(int stock_brush, bool section) {
+static Surface create_surface(int stock_brush) {
   Surface surface = {};
   surface.dc = CreateCompatibleDC(nullptr);
   HDC window_dc = GetDC(plugin.display_window);
-  if (section) {
-    BITMAPINFO info = top_down_32_bit_info();
-    void* bits = nullptr;
-    surface.bitmap = CreateDIBSection(window_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (surface.bitmap) surface.pixels = static_cast<uint32_t*>(bits);
-  }
-  if (!surface.bitmap) surface.bitmap = CreateCompatibleBitmap(window_dc, plugin.view_width, plugin.view_height);
+  surface.bitmap = CreateCompatibleBitmap(window_dc, plugin.view_width, plugin.view_height);
   ReleaseDC(plugin.display_window, window_dc);
   surface.kept = SelectObject(surface.dc, surface.bitmap);
   RECT all = {0, 0, plugin.view_width, plugin.view_height};
@@ -220,10 +207,8 @@ static int32_t plugin_init(PluginModule* module) {
 
   host_request(kHostSetDisplayWindow, reinterpret_cast<WPARAM>(plugin.display_window));
 
-  plugin.draw_surface = create_surface(WHITE_BRUSH, true);
-  plugin.background_surface = create_surface(BLACK_BRUSH, false);
-  // The new surface is white: the next drawn frame converts the whole picture.
-  dib_matches_last_picture = false;
+  plugin.draw_surface = create_surface(WHITE_BRUSH);
+  plugin.background_surface = create_surface(BLACK_BRUSH);
 
   ShowWindow(frame, SW_SHOWNORMAL);
   return 0;

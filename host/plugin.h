@@ -92,13 +92,10 @@ constexpr LPARAM kHostToggleState = 628;
 
 // One off-screen picture: a memory context, the bitmap selected into it and the
 // bitmap the context held before, which must go back in before either is freed.
-// The drawing surface's bitmap is a top-down 32-bit DIB section when the system
-// gives one: `pixels` then points at its memory, which frames write directly.
 struct Surface {
   HDC dc;
   HBITMAP bitmap;
   HGDIOBJ kept;
-  uint32_t* pixels;
 };
 
 // Everything init makes and the window procedure reads; all of it lives from a

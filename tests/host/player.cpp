@@ -202,14 +202,15 @@ bool player_stop_dll_clock(uint32_t seconds) {
   return patch_dll_import("msvcrt.dll", "time", reinterpret_cast<DWORD>(&stopped_clock));
 }
 
-static HBITMAP WINAPI no_dib_section(HDC, const BITMAPINFO*, UINT, void** bits, HANDLE, DWORD) {
-  if (bits) *bits = nullptr;
-  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-  return nullptr;
+// SetDIBits as documented: a bitmap still selected into the context is refused.
+static int WINAPI strict_set_dib_bits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, const void* bits,
+                                      const BITMAPINFO* info, UINT usage) {
+  if (dc && GetCurrentObject(dc, OBJ_BITMAP) == bitmap) return 0;
+  return SetDIBits(dc, bitmap, start, lines, bits, info, usage);
 }
 
-bool player_refuse_dib_sections() {
-  return patch_dll_import("gdi32.dll", "CreateDIBSection", reinterpret_cast<DWORD>(&no_dib_section));
+bool player_strict_set_dib_bits() {
+  return patch_dll_import("gdi32.dll", "SetDIBits", reinterpret_cast<DWORD>(&strict_set_dib_bits));
 }
 
 void player_unload_dll() {

@@ -102,8 +102,9 @@ void player_unload_dll();
 // Points the loaded DLL's import of msvcrt's time() at a clock stopped at `seconds`,
 // so a run starts from a chosen seed. False when the DLL imports no such function.
 bool player_stop_dll_clock(uint32_t seconds);
-// Makes the loaded DLL's CreateDIBSection fail, as on a system short of memory for one.
-bool player_refuse_dib_sections();
+// Makes the loaded DLL's SetDIBits refuse a bitmap that is selected into the context
+// it is given, as the documentation allows.
+bool player_strict_set_dib_bits();
 void player_clear_records();
 // Handles everything in the thread's queue, counting quit messages.
 void pump_messages();

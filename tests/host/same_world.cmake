@@ -4,10 +4,10 @@
 # world, byte for byte.
 #   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
 #         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
-#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] [-DNO_SECTION=1]
+#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] [-DSTRICT=1]
 #         -P same_world.cmake
 # Without SEED the DLL seeds from the calendar, and corvanta-sim is given the seed it
-# reports. NO_SECTION makes the DLL draw through an ordinary bitmap.
+# reports. STRICT makes the DLL's SetDIBits refuse a bitmap still in a context.
 file(MAKE_DIRECTORY "${WORK}")
 set(digests "${WORK}/digests.txt")
 set(trace "${WORK}/sim.trace")
@@ -17,8 +17,8 @@ set(options "")
 if(DEFINED SEED)
   list(APPEND options "seed=${SEED}")
 endif()
-if(NO_SECTION)
-  list(APPEND options no-dib-section)
+if(STRICT)
+  list(APPEND options strict-set-dib-bits)
 endif()
 execute_process(
   COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt" ${options}

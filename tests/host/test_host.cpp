@@ -3,11 +3,11 @@
 // it is right after loading:
 //
 //   corvanta_test_host DLL FOLDER records|lifecycle|settings|failures|hostile
-//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]
+//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [strict-set-dib-bits]
 //
 // Without seed=S the world starts from the calendar second of its first frame, as
-// in the player; with it, from S. no-dib-section makes the DLL's CreateDIBSection
-// fail, so that its drawing surface is an ordinary bitmap.
+// in the player; with it, from S. strict-set-dib-bits makes the DLL's SetDIBits
+// refuse a bitmap still selected into a context, as the documentation allows.
 // FOLDER is emptied and receives a copy of DLL. Each case prints one result line;
 // the last line is "N passed, N failed". The world group also writes the seed and
 // the picture digest of every frame to OUT, for comparison with corvanta-sim; it
@@ -1039,7 +1039,7 @@ static double seconds_now() {
 static std::string world_spectrum;
 static int world_frames;
 static bool world_seed_given;
-static bool world_without_section;
+static bool world_strict_set_dib_bits;
 static uint32_t world_seed;
 static std::string world_out;
 
@@ -1073,7 +1073,7 @@ static void case_world_run() {
   FILE* out = fopen(world_out.c_str(), "wb");
   EXPECT(out != nullptr);
   if (!out) return;
-  if (world_without_section) EXPECT(player_refuse_dib_sections());
+  if (world_strict_set_dib_bits) EXPECT(player_strict_set_dib_bits());
   uint32_t seed = 0;
   if (world_seed_given) {
     // The DLL reads the calendar through its import of time(), stopped here.
@@ -1142,7 +1142,7 @@ int main(int argc, char** argv) {
   const std::string group = argv[3];
   if (group == "world") {
     if (argc < 7) {
-      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]\n",
+      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [strict-set-dib-bits]\n",
               argv[0]);
       return 2;
     }
@@ -1154,8 +1154,8 @@ int main(int argc, char** argv) {
       if (option.compare(0, 5, "seed=") == 0) {
         world_seed_given = true;
         world_seed = static_cast<uint32_t>(strtoul(option.c_str() + 5, nullptr, 10));
-      } else if (option == "no-dib-section") {
-        world_without_section = true;
+      } else if (option == "strict-set-dib-bits") {
+        world_strict_set_dib_bits = true;
       } else {
         fprintf(stderr, "unknown world option %s\n", option.c_str());
         return 2;
