@@ -34,18 +34,27 @@ struct SpritePixel {
   int32_t dx, dy, offset;  // offset: bytes from the sprite's upper-left pixel
 };
 
-static constexpr SpritePixel sprite_pixel(int32_t gene) {
-  return {gene % 6 - 2, gene / 6 - 2, ((gene / 6) * kWorldWidth + gene % 6) * 3};
+struct SpriteTable {
+  SpritePixel pixel[kGeneCount];
+};
+
+static constexpr SpriteTable sprite_table() {
+  SpriteTable table{};
+  for (int32_t gene = 0; gene < kGeneCount; ++gene) {
+    table.pixel[gene] = {gene % 6 - 2, gene / 6 - 2, ((gene / 6) * kWorldWidth + gene % 6) * 3};
+  }
+  return table;
 }
 
-static constexpr SpritePixel kSprite[kGeneCount] = {
-    sprite_pixel(0),  sprite_pixel(1),  sprite_pixel(2),  sprite_pixel(3),  sprite_pixel(4),  sprite_pixel(5),
-    sprite_pixel(6),  sprite_pixel(7),  sprite_pixel(8),  sprite_pixel(9),  sprite_pixel(10), sprite_pixel(11),
-    sprite_pixel(12), sprite_pixel(13), sprite_pixel(14), sprite_pixel(15), sprite_pixel(16), sprite_pixel(17),
-    sprite_pixel(18), sprite_pixel(19), sprite_pixel(20), sprite_pixel(21), sprite_pixel(22), sprite_pixel(23),
-    sprite_pixel(24), sprite_pixel(25), sprite_pixel(26), sprite_pixel(27), sprite_pixel(28), sprite_pixel(29),
-    sprite_pixel(30), sprite_pixel(31), sprite_pixel(32), sprite_pixel(33), sprite_pixel(34), sprite_pixel(35),
-};
+static constexpr SpriteTable kSprite = sprite_table();
+
+// One pixel, by its byte offset into the picture.
+static inline void paint_at(uint8_t* rgb, int32_t offset, uint8_t r, uint8_t g, uint8_t b) {
+  uint8_t* p = rgb + offset;
+  p[0] = r;
+  p[1] = g;
+  p[2] = b;
+}
 
 // Agents' sprites in slot order, a later slot over an earlier; calls mark(offset)
 // with the byte offset of each painted pixel.
@@ -77,25 +86,19 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
       const int32_t corner = ((py - 2) * kWorldWidth + (px - 2)) * 3;
       for (int32_t gene = 0; gene < kGeneCount; ++gene) {
         if (g[gene] <= threshold[gene]) continue;
-        const int32_t offset = corner + kSprite[gene].offset;
-        uint8_t* p = rgb + offset;
-        p[0] = r;
-        p[1] = gr;
-        p[2] = b;
+        const int32_t offset = corner + kSprite.pixel[gene].offset;
+        paint_at(rgb, offset, r, gr, b);
         mark(offset);
       }
       continue;
     }
     for (int32_t gene = 0; gene < kGeneCount; ++gene) {
       if (g[gene] <= threshold[gene]) continue;
-      const int64_t x = static_cast<int64_t>(px) + kSprite[gene].dx;
-      const int64_t y = static_cast<int64_t>(py) + kSprite[gene].dy;
+      const int64_t x = static_cast<int64_t>(px) + kSprite.pixel[gene].dx;
+      const int64_t y = static_cast<int64_t>(py) + kSprite.pixel[gene].dy;
       if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
       const int32_t offset = static_cast<int32_t>((y * kWorldWidth + x) * 3);
-      uint8_t* p = rgb + offset;
-      p[0] = r;
-      p[1] = gr;
-      p[2] = b;
+      paint_at(rgb, offset, r, gr, b);
       mark(offset);
     }
   }
