@@ -3,9 +3,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -67,29 +64,39 @@ inline void clear_live(GridTracker& g, int32_t x, int32_t y) {
   g.live_rows[y][x >> 6] &= ~(uint64_t{1} << (x & 63));
 }
 
-inline void mark_chunk(GridTracker& g, int32_t chunk) {
-  g.chunk_dirty[chunk >> 6] |= uint64_t{1} << (chunk & 63);
+// Words w with first <= 64 * w + 63 and 64 * w <= last, for cells first..last of a
+// row, clipped to the grid.
+inline uint32_t words_over(int32_t first, int32_t last) {
+  if (first < 0) first = 0;
+  if (last > kWorldWidth - 1) last = kWorldWidth - 1;
+  return (uint32_t{1} << (first >> 6)) | (uint32_t{1} << (last >> 6));
 }
 
-// The next step must sweep the cell and everything around it: three runs of three
-// elements, each within one or two chunks.
-inline void mark_around(GridTracker& g, int32_t e) {
-  if (e >= 401 && e + 401 < kCellCount) {
-    mark_chunk(g, (e - 401) >> kChunkShift);
-    mark_chunk(g, (e - 399) >> kChunkShift);
-    mark_chunk(g, (e - 1) >> kChunkShift);
-    mark_chunk(g, (e + 1) >> kChunkShift);
-    mark_chunk(g, (e + 399) >> kChunkShift);
-    mark_chunk(g, (e + 401) >> kChunkShift);
-    return;
+// The next step must recompute every cell that has (x, y) among its neighbours, and
+// the cell itself: the 3 x 3 block around it, and across the top and bottom rows
+// (whose neighbours continue into the next column) cells up to two columns away.
+inline void mark_around(GridTracker& g, int32_t x, int32_t y) {
+  const uint32_t near = words_over(x - 1, x + 1);
+  g.dirty_words[y] |= near;
+  if (y > 0) {
+    g.dirty_words[y - 1] |= near;
+  } else {
+    g.dirty_words[kWorldHeight - 1] |= words_over(x - 2, x + 2);
   }
-  for (int32_t first : {e - 401, e - 1, e + 399}) {
-    int32_t last = first + 2;
-    if (first < 0) first = 0;
-    if (last > kCellCount - 1) last = kCellCount - 1;
-    if (first > last) continue;
-    mark_chunk(g, first >> kChunkShift);
-    mark_chunk(g, last >> kChunkShift);
+  if (y < kWorldHeight - 1) {
+    g.dirty_words[y + 1] |= near;
+  } else {
+    g.dirty_words[0] |= words_over(x - 2, x + 2);
+  }
+}
+
+inline void mark_cell(GridTracker& g, int32_t x, int32_t y) { g.dirty_words[y] |= uint32_t{1} << (x >> 6); }
+
+inline void track_stale(GridTracker& g, int32_t e) {
+  if (g.stale_count < kStaleCapacity) {
+    g.stale[g.stale_count++] = e;
+  } else {
+    g.needs_full_pass = 1;
   }
 }
 
@@ -131,7 +138,7 @@ static void track_live_cells(World& world) {
         if (cells[e] != 1) continue;
         add_around(counts, e, 1);
         set_live(g, x, y + i);
-        mark_around(g, e);
+        mark_around(g, x, y + i);
       }
     }
   }
@@ -153,9 +160,10 @@ static void life_step_full(World& world) {
 
   GridTracker& g = world.index.grid;
   std::memset(g.live_rows, 0, sizeof(g.live_rows));
-  std::memset(g.chunk_dirty, 0, sizeof(g.chunk_dirty));
+  std::memset(g.dirty_words, 0, sizeof(g.dirty_words));
   g.planted_count = 0;
   g.claimed_count = 0;
+  g.stale_count = 0;
   g.needs_full_pass = 0;
 
   if (plane_is_zero(dead_run)) {
@@ -198,7 +206,7 @@ static void life_step_full(World& world) {
       if (cells[e] == 1) {
         add_around(counts, e, 1);
         set_live(g, x, y);
-        mark_around(g, e);
+        mark_around(g, x, y);
         y += dead_run[e];
         dead_run[e] = 0;
       }
@@ -208,103 +216,107 @@ static void life_step_full(World& world) {
   food_index_build(world);
 }
 
-#if defined(__SSE2__)
-// Four cells' next kinds (0 or 1) from their kinds and counts.
-static inline __m128i life_rule(__m128i cells, __m128i counts) {
-  const __m128i dead = _mm_cmpeq_epi32(cells, _mm_setzero_si128());
-  const __m128i kept = _mm_andnot_si128(dead, _mm_cmpeq_epi32(counts, _mm_set1_epi32(2)));
-  return _mm_and_si128(_mm_or_si128(_mm_cmpeq_epi32(counts, _mm_set1_epi32(3)), kept), _mm_set1_epi32(1));
-}
-
-// Bit i set where lane i of the comparison holds.
-static inline int32_t lane_mask(__m128i comparison) { return _mm_movemask_ps(_mm_castsi128_ps(comparison)); }
-#endif
-
-// Writes the entry at the list's end and moves the end only if `keep` is 1.
-static inline int32_t list_lane(int32_t* list, int32_t listed, int32_t entry, int32_t keep) {
-  list[listed] = entry;
-  return listed + keep;
-}
-
-// The rule for the 8 cells from element base, against the counts as they stand:
-// next_cells takes every result, cells only the changes, which go on the list from
-// position `listed`; returns the list's new length. Whether a cell changed is close
-// to a coin toss, so every lane is written to the list and only the changed ones
-// move its end: no branch to mispredict.
-static inline int32_t sweep_chunk(World& world, int32_t base, int32_t* list, int32_t listed) {
-  int32_t* cells = world.cells + base;
-  int32_t* next = world.next_cells + base;
-  const int32_t* counts = world.neighbours + base;
-#if defined(__SSE2__)
-  // Both halves and all eight lanes are written out: at -O2 loops over them are
-  // not unrolled, and the halves' results would go through the stack.
-  const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells));
-  const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cells + 4));
-  const __m128i v0 = life_rule(c0, _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts)));
-  const __m128i v1 = life_rule(c1, _mm_loadu_si128(reinterpret_cast<const __m128i*>(counts + 4)));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(next), v0);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(next + 4), v1);
-  const int32_t changed = (lane_mask(_mm_cmpeq_epi32(v0, c0)) | lane_mask(_mm_cmpeq_epi32(v1, c1)) << 4) ^ 0xFF;
-  if (changed == 0) return listed;
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells), v0);
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(cells + 4), v1);
-  // A change is a birth where the cell was dead: e * 2 + 1; a death: e * 2.
-  const __m128i one = _mm_set1_epi32(1);
-  const int32_t born = lane_mask(_mm_cmpeq_epi32(v0, one)) | lane_mask(_mm_cmpeq_epi32(v1, one)) << 4;
-  const int32_t first = base * 2;
-  listed = list_lane(list, listed, first + 0 + (born & 1), changed & 1);
-  listed = list_lane(list, listed, first + 2 + (born >> 1 & 1), changed >> 1 & 1);
-  listed = list_lane(list, listed, first + 4 + (born >> 2 & 1), changed >> 2 & 1);
-  listed = list_lane(list, listed, first + 6 + (born >> 3 & 1), changed >> 3 & 1);
-  listed = list_lane(list, listed, first + 8 + (born >> 4 & 1), changed >> 4 & 1);
-  listed = list_lane(list, listed, first + 10 + (born >> 5 & 1), changed >> 5 & 1);
-  listed = list_lane(list, listed, first + 12 + (born >> 6 & 1), changed >> 6 & 1);
-  listed = list_lane(list, listed, first + 14 + (born >> 7 & 1), changed >> 7 & 1);
-  return listed;
-#else
-  for (int32_t i = 0; i < 8; ++i) {
-    const int32_t n = counts[i];
-    const int32_t v = cells[i] != 0 ? (n == 2 || n == 3) : (n == 3);
-    next[i] = v;
-    if (v == cells[i]) continue;
-    cells[i] = v;
-    list[listed++] = (base + i) * 2 + v;
+// Bit i: cell 64 * w + i + shift of the row is live (cells off the row are dead).
+template <int32_t shift>
+static inline uint64_t row_bits(const uint64_t* row, int32_t w) {
+  const uint64_t word = row[w];
+  if constexpr (shift == 0) {
+    return word;
+  } else if constexpr (shift > 0) {
+    const uint64_t after = w + 1 < kRowWords ? row[w + 1] : 0;
+    return word >> shift | after << (64 - shift);
+  } else {
+    const uint64_t before = w > 0 ? row[w - 1] : 0;
+    return word << -shift | before >> (64 + shift);
   }
-  return listed;
-#endif
 }
 
-// The same generation from the dirty chunks alone; the planes end exactly as the
+// The rule for 64 cells at once: the eight neighbour bitmaps are added in bit-sliced
+// full adders, count = ones + 2 * twos + 4 * (fours_a + fours_b), and a cell lives
+// next with a count of 3, or of 2 when it lives now.
+static inline uint64_t life_rule(uint64_t alive, uint64_t n0, uint64_t n1, uint64_t n2, uint64_t n3, uint64_t n4,
+                                 uint64_t n5, uint64_t n6, uint64_t n7) {
+  const uint64_t x01 = n0 ^ n1;
+  const uint64_t s1 = x01 ^ n2;
+  const uint64_t c1 = (n0 & n1) | (n2 & x01);
+  const uint64_t x34 = n3 ^ n4;
+  const uint64_t s2 = x34 ^ n5;
+  const uint64_t c2 = (n3 & n4) | (n5 & x34);
+  const uint64_t s3 = n6 ^ n7;
+  const uint64_t c3 = n6 & n7;
+  const uint64_t x12 = s1 ^ s2;
+  const uint64_t ones = x12 ^ s3;
+  const uint64_t c4 = (s1 & s2) | (s3 & x12);
+  const uint64_t y12 = c1 ^ c2;
+  const uint64_t t = y12 ^ c3;
+  const uint64_t fours_a = (c1 & c2) | (c3 & y12);
+  const uint64_t twos = t ^ c4;
+  const uint64_t fours_b = t & c4;
+  return twos & ~(fours_a | fours_b) & (ones | alive);
+}
+
+// The next generation of the marked words of row y into next_rows. Above and below
+// are the rows holding the neighbours; up and down shift them by a cell where the
+// neighbours continue into the next column: above row 0 lie the cells of row 399 one
+// column to the left, below row 399 those of row 0 one column to the right.
+template <int32_t up, int32_t down>
+static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, const uint64_t* below) {
+  const uint64_t* row = g.live_rows[y];
+  uint32_t words = g.sweep_words[y];
+  while (words != 0) {
+    const int32_t w = __builtin_ctz(words);
+    words &= words - 1;
+    g.next_rows[y][w] =
+        life_rule(row[w], row_bits<up - 1>(above, w), row_bits<up>(above, w), row_bits<up + 1>(above, w),
+                  row_bits<-1>(row, w), row_bits<1>(row, w), row_bits<down - 1>(below, w),
+                  row_bits<down>(below, w), row_bits<down + 1>(below, w));
+  }
+}
+
+// Bits of the last word that lie beyond the grid's right edge: never live.
+constexpr uint64_t kLastWordCells = (kWorldWidth & 63) == 0 ? ~uint64_t{0} : (uint64_t{1} << (kWorldWidth & 63)) - 1;
+
+// A cell is born or dies: the planes, the bitmap's neighbour counts, the food index
+// and the marks for the next step follow it.
+static inline void apply_change(World& world, int32_t x, int32_t y, int32_t born) {
+  GridTracker& g = world.index.grid;
+  const int32_t e = cell_index(x, y);
+  world.cells[e] = born;
+  world.next_cells[e] = born;
+  const int32_t amount = born ? 1 : -1;
+  add_around(world.neighbours, e, amount);
+  if (world.index.food.active) food_count(world.index.food, x, y, amount);
+  mark_around(g, x, y);
+}
+
+// The same generation from the marked words alone; the planes end exactly as the
 // full passes leave them.
 static void life_step_tracked(World& world) {
   GridTracker& g = world.index.grid;
-  int32_t* counts = world.neighbours;
-  uint64_t* dirty = g.chunk_dirty;
+  std::memcpy(g.sweep_words, g.dirty_words, sizeof(g.sweep_words));
+  std::memset(g.dirty_words, 0, sizeof(g.dirty_words));
 
-  // The dirty chunks are listed first, so the sweep can ask for the planes' lines a
-  // few chunks ahead: scattered chunks are otherwise one cache miss after another.
-  int32_t chunks = 0;
-  for (int32_t w = 0; w < kChunkWords; ++w) {
-    uint64_t word = dirty[w];
-    if (word == 0) continue;
-    dirty[w] = 0;
-    while (word != 0) {
-      g.sweep[chunks++] = w * 64 + __builtin_ctzll(word);
-      word &= word - 1;
-    }
+  // The rule from the bitmap: a cell's count in the plane is the number of its live
+  // neighbours, except where planting forced it.
+  constexpr int32_t kLast = kWorldHeight - 1;
+  rule_row<-1, 0>(g, 0, g.live_rows[kLast], g.live_rows[1]);
+  for (int32_t y = 1; y < kLast; ++y) {
+    if (g.sweep_words[y] != 0) rule_row<0, 0>(g, y, g.live_rows[y - 1], g.live_rows[y + 1]);
   }
-  constexpr int32_t kAhead = 8;
-  int32_t listed = 0;
-  for (int32_t i = 0; i < chunks; ++i) {
-    if (i + kAhead < chunks) {
-      const int32_t ahead = g.sweep[i + kAhead] << kChunkShift;
-      __builtin_prefetch(world.cells + ahead, 1);
-      __builtin_prefetch(world.neighbours + ahead, 0);
-      __builtin_prefetch(world.next_cells + ahead, 1);
-    }
-    listed = sweep_chunk(world, g.sweep[i] << kChunkShift, g.changed, listed);
+  rule_row<0, 1>(g, kLast, g.live_rows[kLast - 1], g.live_rows[0]);
+  for (int32_t y = 0; y < kWorldHeight; ++y) {
+    if (g.sweep_words[y] >> (kRowWords - 1) & 1) g.next_rows[y][kRowWords - 1] &= kLastWordCells;
   }
-  g.changed_count = listed;
+  for (int32_t i = 0; i < g.planted_count; ++i) {
+    const int32_t e = g.planted[i];
+    const int32_t x = e / kWorldHeight;
+    const int32_t y = e - x * kWorldHeight;
+    const int32_t n = world.neighbours[e];
+    const bool lives = world.cells[e] != 0 ? (n == 2 || n == 3) : (n == 3);
+    const uint64_t bit = uint64_t{1} << (x & 63);
+    uint64_t& word = g.next_rows[y][x >> 6];
+    word = lives ? (word | bit) : (word & ~bit);
+  }
 
   // Claims lapse with the generation: a claimed cell still live is food again.
   FoodIndex& food = world.index.food;
@@ -317,35 +329,33 @@ static void life_step_tracked(World& world) {
   }
   g.claimed_count = 0;
 
-  // The counts follow the births and deaths; forced counts are counted afresh.
-  for (int32_t i = 0; i < g.changed_count; ++i) {
-    if (i + kAhead < g.changed_count) {
-      const int32_t ahead = g.changed[i + kAhead] >> 1;
-      if (ahead >= 401 && ahead + 401 < kCellCount) {
-        __builtin_prefetch(counts + ahead - 401, 1);
-        __builtin_prefetch(counts + ahead - 1, 1);
-        __builtin_prefetch(counts + ahead + 399, 1);
-      }
+  // Births and deaths into the planes, the counts following them.
+  for (int32_t y = 0; y < kWorldHeight; ++y) {
+    uint32_t words = g.sweep_words[y];
+    while (words != 0) {
+      const int32_t w = __builtin_ctz(words);
+      words &= words - 1;
+      const uint64_t next = g.next_rows[y][w];
+      uint64_t changed = next ^ g.live_rows[y][w];
+      if (changed == 0) continue;
+      g.live_rows[y][w] = next;
+      do {
+        const int32_t bit = __builtin_ctzll(changed);
+        changed &= changed - 1;
+        apply_change(world, w * 64 + bit, y, static_cast<int32_t>(next >> bit & 1));
+      } while (changed != 0);
     }
-    const int32_t e = g.changed[i] >> 1;
-    const int32_t x = e / kWorldHeight;
-    const int32_t y = e - x * kWorldHeight;
-    const int32_t amount = (g.changed[i] & 1) ? 1 : -1;
-    add_around(counts, e, amount);
-    if (amount > 0) {
-      set_live(g, x, y);
-    } else {
-      clear_live(g, x, y);
-    }
-    if (food.active) food_count(food, x, y, amount);
-    mark_around(g, e);
   }
+
+  // Forced counts are counted afresh; next_cells catches up with eaten cells.
   for (int32_t i = 0; i < g.planted_count; ++i) {
     const int32_t e = g.planted[i];
-    counts[e] = recount(world.cells, e);
-    mark_chunk(g, e >> kChunkShift);
+    world.neighbours[e] = recount(world.cells, e);
+    mark_cell(g, e / kWorldHeight, e % kWorldHeight);
   }
   g.planted_count = 0;
+  for (int32_t i = 0; i < g.stale_count; ++i) world.next_cells[g.stale[i]] = world.cells[g.stale[i]];
+  g.stale_count = 0;
 }
 
 void life_step(World& world) {
@@ -368,8 +378,11 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
     if (world.claimed[e] == 0) food_index_take(world, e);
     world.cells[e] = 0;
     add_around(world.neighbours, e, -1);
-    clear_live(world.index.grid, e / kWorldHeight, e % kWorldHeight);
-    mark_around(world.index.grid, e);
+    const int32_t ex = e / kWorldHeight;
+    const int32_t ey = e - ex * kWorldHeight;
+    clear_live(world.index.grid, ex, ey);
+    mark_around(world.index.grid, ex, ey);
+    track_stale(world.index.grid, e);
     eaten += 1;
   }
   return eaten;
@@ -388,7 +401,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
       world.neighbours[e] = 3;
       planted += 1;
       track_planted(world.index.grid, e);
-      mark_chunk(world.index.grid, e >> kChunkShift);
+      mark_cell(world.index.grid, e / kWorldHeight, e % kWorldHeight);
     }
   }
   return planted;
@@ -402,19 +415,21 @@ void wipe_grid(World& world) {
     return;
   }
   // Counts are nonzero only around live cells and where planting forced them. The
-  // wiped cells' chunks are swept by the next step, which clears their next_cells.
+  // next step sets the wiped cells' next_cells, as it would after the full passes.
   for (int32_t y = 0; y < kWorldHeight; ++y) {
     for (int32_t w = 0; w < kRowWords; ++w) {
       uint64_t bits = g.live_rows[y][w];
       while (bits != 0) {
-        const int32_t e = cell_index(w * 64 + __builtin_ctzll(bits), y);
+        const int32_t x = w * 64 + __builtin_ctzll(bits);
+        const int32_t e = cell_index(x, y);
         bits &= bits - 1;
         world.cells[e] = 0;
         world.neighbours[e] = 0;
         for (int32_t o : kAround) {
           if (in_plane(e + o)) world.neighbours[e + o] = 0;
         }
-        mark_around(g, e);
+        mark_around(g, x, y);
+        track_stale(g, e);
       }
     }
   }

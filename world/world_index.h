@@ -4,13 +4,13 @@
 // them is part of the world's state: every operation gives the same result with or
 // without them, and the recorded traces check that.
 //
-// - GridTracker: which cells are live (a bitmap in row order, so the picture is painted
-//   in memory order) and which 8-cell chunks the next Life step must sweep.
-//   Away from the cells that changed in the last step, were eaten or planted since,
-//   every cell's kind and count already agree with the rule (a dead cell stays dead,
-//   a live one lives), so the step sweeps only the chunks around those cells and
-//   updates the counts by the births and deaths it finds. A chunk's other cells do no
-//   harm: sweeping a cell whose rule agrees with its kind changes nothing.
+// - GridTracker: which cells are live, as a bitmap in row order, and which 64-cell
+//   words of it the next Life step must recompute. Away from the cells that changed
+//   in the last step, were eaten or planted since, every cell's kind and count already
+//   agree with the rule (a dead cell stays dead, a live one lives), so the step works
+//   the rule out only for the words around those cells, 64 cells at a time from the
+//   bitmap alone, and touches the planes only where a cell is born or dies. A word's
+//   other cells do no harm: the rule gives them the kind they have.
 // - FoodIndex: unclaimed live cells counted per row segment and per column segment, so
 //   a food search steps over empty stretches of its rings at once. Kept in step by
 //   every Life step (births, deaths, claims released), eating and claiming.
@@ -28,24 +28,26 @@
 constexpr int32_t kPlantedCapacity = 65536;
 constexpr int32_t kClaimedCapacity = 65536;
 
-constexpr int32_t kChunkShift = 3;
-constexpr int32_t kChunkCount = kCellCount >> kChunkShift;
-constexpr int32_t kChunkWords = (kChunkCount + 63) / 64;
+constexpr int32_t kStaleCapacity = 65536;
 constexpr int32_t kRowWords = (kWorldWidth + 63) / 64;
+static_assert(kRowWords <= 32, "a row's words needing work fit one 32-bit mask");
 
 struct GridTracker {
   int32_t needs_full_pass;  // the planes were written directly: the bitmaps may be wrong
   int32_t planted_count;
   int32_t claimed_count;
-  int32_t changed_count;
+  int32_t stale_count;
   uint64_t live_rows[kWorldHeight][kRowWords];  // bit x of row y: cell (x, y) is live
-  // Chunks the next step sweeps, a bit each: small enough to stay in the nearest cache
-  // while the changes mark it, and listed in order a word at a time.
-  uint64_t chunk_dirty[kChunkWords];
+  // Bit w of row y: the next step recomputes word w of that row. A mask per row keeps
+  // the marking to three ORs per changed cell and the whole set in the nearest cache.
+  uint32_t dirty_words[kWorldHeight];
+  uint32_t sweep_words[kWorldHeight];           // the words this step recomputes
+  uint64_t next_rows[kWorldHeight][kRowWords];  // their next generation
   int32_t planted[kPlantedCapacity];  // counts forced since the last step: recounted by it
   int32_t claimed[kClaimedCapacity];  // claimed cells, so the step clears just those
-  int32_t changed[kCellCount];        // one step's births (e * 2 + 1) and deaths (e * 2)
-  int32_t sweep[kChunkCount];         // one step's dirty chunks, in order
+  // Cells eaten or wiped since the last step: their next_cells still holds the kind
+  // they had, and the step sets it to the kind they have.
+  int32_t stale[kStaleCapacity];
 };
 
 constexpr int32_t kFoodSegmentShift = 4;
