@@ -3,6 +3,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 
 namespace {
 
@@ -231,29 +235,51 @@ static inline uint64_t row_bits(const uint64_t* row, int32_t w) {
   }
 }
 
-// The rule for 64 cells at once: the eight neighbour bitmaps are added in bit-sliced
-// full adders, count = ones + 2 * twos + 4 * (fours_a + fours_b), and a cell lives
-// next with a count of 3, or of 2 when it lives now.
-static inline uint64_t life_rule(uint64_t alive, uint64_t n0, uint64_t n1, uint64_t n2, uint64_t n3, uint64_t n4,
-                                 uint64_t n5, uint64_t n6, uint64_t n7) {
-  const uint64_t x01 = n0 ^ n1;
-  const uint64_t s1 = x01 ^ n2;
-  const uint64_t c1 = (n0 & n1) | (n2 & x01);
-  const uint64_t x34 = n3 ^ n4;
-  const uint64_t s2 = x34 ^ n5;
-  const uint64_t c2 = (n3 & n4) | (n5 & x34);
-  const uint64_t s3 = n6 ^ n7;
-  const uint64_t c3 = n6 & n7;
-  const uint64_t x12 = s1 ^ s2;
-  const uint64_t ones = x12 ^ s3;
-  const uint64_t c4 = (s1 & s2) | (s3 & x12);
-  const uint64_t y12 = c1 ^ c2;
-  const uint64_t t = y12 ^ c3;
-  const uint64_t fours_a = (c1 & c2) | (c3 & y12);
-  const uint64_t twos = t ^ c4;
-  const uint64_t fours_b = t & c4;
+// The rule for 64 cells at once (or 128, in two words): the eight neighbour bitmaps
+// are added in bit-sliced full adders, count = ones + 2 * twos + 4 * (fours_a +
+// fours_b), and a cell lives next with a count of 3, or of 2 when it lives now.
+template <typename Bits>
+static inline Bits life_rule(Bits alive, Bits n0, Bits n1, Bits n2, Bits n3, Bits n4, Bits n5, Bits n6, Bits n7) {
+  const Bits x01 = n0 ^ n1;
+  const Bits s1 = x01 ^ n2;
+  const Bits c1 = (n0 & n1) | (n2 & x01);
+  const Bits x34 = n3 ^ n4;
+  const Bits s2 = x34 ^ n5;
+  const Bits c2 = (n3 & n4) | (n5 & x34);
+  const Bits s3 = n6 ^ n7;
+  const Bits c3 = n6 & n7;
+  const Bits x12 = s1 ^ s2;
+  const Bits ones = x12 ^ s3;
+  const Bits c4 = (s1 & s2) | (s3 & x12);
+  const Bits y12 = c1 ^ c2;
+  const Bits t = y12 ^ c3;
+  const Bits fours_a = (c1 & c2) | (c3 & y12);
+  const Bits twos = t ^ c4;
+  const Bits fours_b = t & c4;
   return twos & ~(fours_a | fours_b) & (ones | alive);
 }
+
+#if defined(__SSE2__)
+static_assert(kRowWords % 2 == 0, "rows are worked out two words at a time");
+
+// Words w and w + 1 (w even) shifted as row_bits shifts one. Two words to a register
+// also keep the 32-bit build's 64-bit arithmetic out of its few integer registers.
+template <int32_t shift>
+static inline __m128i row_pair(const uint64_t* row, int32_t w) {
+  const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + w));
+  if constexpr (shift == 0) {
+    return pair;
+  } else if constexpr (shift > 0) {
+    const __m128i after =
+        w + 2 < kRowWords ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + w + 1)) : _mm_srli_si128(pair, 8);
+    return _mm_or_si128(_mm_srli_epi64(pair, shift), _mm_slli_epi64(after, 64 - shift));
+  } else {
+    const __m128i before =
+        w > 0 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + w - 1)) : _mm_slli_si128(pair, 8);
+    return _mm_or_si128(_mm_slli_epi64(pair, -shift), _mm_srli_epi64(before, 64 + shift));
+  }
+}
+#endif
 
 // The next generation of the marked words of row y into next_rows. Above and below
 // are the rows holding the neighbours; up and down shift them by a cell where the
@@ -263,6 +289,17 @@ template <int32_t up, int32_t down>
 static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, const uint64_t* below) {
   const uint64_t* row = g.live_rows[y];
   uint32_t words = g.sweep_words[y];
+#if defined(__SSE2__)
+  words &= 0x55555555u;  // the sweep marks words in pairs
+  while (words != 0) {
+    const int32_t w = __builtin_ctz(words);
+    words &= words - 1;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g.next_rows[y] + w),
+                     life_rule(row_pair<0>(row, w), row_pair<up - 1>(above, w), row_pair<up>(above, w),
+                               row_pair<up + 1>(above, w), row_pair<-1>(row, w), row_pair<1>(row, w),
+                               row_pair<down - 1>(below, w), row_pair<down>(below, w), row_pair<down + 1>(below, w)));
+  }
+#else
   while (words != 0) {
     const int32_t w = __builtin_ctz(words);
     words &= words - 1;
@@ -271,6 +308,7 @@ static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, co
                   row_bits<-1>(row, w), row_bits<1>(row, w), row_bits<down - 1>(below, w),
                   row_bits<down>(below, w), row_bits<down + 1>(below, w));
   }
+#endif
 }
 
 // Bits of the last word that lie beyond the grid's right edge: never live.
@@ -293,8 +331,16 @@ static inline void apply_change(World& world, int32_t x, int32_t y, int32_t born
 // full passes leave them.
 static void life_step_tracked(World& world) {
   GridTracker& g = world.index.grid;
-  std::memcpy(g.sweep_words, g.dirty_words, sizeof(g.sweep_words));
-  std::memset(g.dirty_words, 0, sizeof(g.dirty_words));
+  for (int32_t y = 0; y < kWorldHeight; ++y) {
+#if defined(__SSE2__)
+    // Words are worked out two at a time: both of a pair if either is marked.
+    const uint32_t pairs = (g.dirty_words[y] | g.dirty_words[y] >> 1) & 0x55555555u;
+    g.sweep_words[y] = pairs | pairs << 1;
+#else
+    g.sweep_words[y] = g.dirty_words[y];
+#endif
+    g.dirty_words[y] = 0;
+  }
 
   // The rule from the bitmap: a cell's count in the plane is the number of its live
   // neighbours, except where planting forced it.
