@@ -120,6 +120,40 @@ TEST(LifeStep, AfterEveryStepThePlanesAreConsistentOnRandomGrids) {
   }
 }
 
+TEST(WipeGrid, NextCellsKeepTheirKindsUntilTheStepWhichClearsThem) {
+  // A sparse grid is wiped cell by cell; a dense one has more live cells than the step
+  // keeps a list of, and falls back to the full passes.
+  std::mt19937 rng(11);
+  for (double density : {0.02, 0.5}) {
+    auto w = make_world();
+    std::bernoulli_distribution live(density);
+    for (int32_t e = 0; e < kCellCount; ++e) w->cells[e] = live(rng) ? 1 : 0;
+    settle_counts(*w);
+    life_step(*w);
+    life_step(*w);
+    for (int32_t g = 20; g < 32; ++g) w->agents.genome[0][g] = 25;
+    plant_at(*w, 500, 200, 0);
+    const std::vector<int32_t> next_before(w->next_cells, w->next_cells + kCellCount);
+    wipe_grid(*w);
+    int32_t left = 0;
+    for (int32_t e = 0; e < kCellCount; ++e) left += w->cells[e] != 0 || w->neighbours[e] != 0;
+    EXPECT_EQ(left, 0) << "density " << density;
+    EXPECT_TRUE(planes_equal(w->next_cells, next_before.data())) << "density " << density;
+    life_step(*w);
+    for (int32_t e = 0; e < kCellCount; ++e) left += w->cells[e] | w->next_cells[e] | w->neighbours[e];
+    EXPECT_EQ(left, 0) << "density " << density;
+    // Steps go on from the empty grid: a tub planted into it is born and stays.
+    for (int32_t g = 20; g < 32; ++g) w->agents.genome[0][g] = g == 21 || g == 23 || g == 25 || g == 27 ? 25 : 1;
+    EXPECT_EQ(plant_at(*w, 300, 100, 0), 4);
+    life_step(*w);
+    life_step(*w);
+    EXPECT_EQ(live_cells(*w), sorted({{299, 100}, {300, 99}, {300, 101}, {301, 100}})) << "density " << density;
+    int32_t wrong = 0;
+    for (int32_t e = 0; e < kCellCount; ++e) wrong += w->neighbours[e] != recount(*w, e);
+    EXPECT_EQ(wrong, 0) << "density " << density;
+  }
+}
+
 TEST(EatAt, DeadCentreEatsNothingEvenAmidLiveNeighbours) {
   auto w = make_world();
   set_live(*w, {{51, 50}, {49, 50}, {50, 51}, {50, 49}});
