@@ -16,12 +16,6 @@ void world_load_state(World& world) {
   world_reindex(world);
 }
 
-int32_t to_int32(double value) {
-  // The bounds are exact doubles; truncation of anything strictly between them fits.
-  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
-  return static_cast<int32_t>(value);
-}
-
 void random_seed(World& world, uint32_t seed) { world.random_state = seed; }
 
 int32_t random_next(World& world) {

@@ -102,7 +102,11 @@ void world_reindex(World& world);
 
 // The one float-to-int conversion: truncation toward zero; NaN or a value outside
 // the int32 range gives INT32_MIN, as the x86 conversion does.
-int32_t to_int32(double value);
+inline int32_t to_int32(double value) {
+  // The bounds are exact doubles; truncation of anything strictly between them fits.
+  if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
 
 inline int32_t cell_index(int32_t x, int32_t y) { return x * kWorldHeight + y; }
 
