@@ -125,9 +125,12 @@ int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, 
       bucket_span(c, kBucketColumns, xlo, xhi);
       const int64_t gap_x = x < xlo ? xlo - x : (x > xhi ? x - xhi : 0);
       if (gap_x + gap_y >= reach) continue;
+      // Every slot is written and only those in reach are kept: whether a neighbour is
+      // in reach goes either way, and a branch on it mispredicts in crowds.
       for (int32_t s = b.head[r * kBucketColumns + c]; s >= 0; s = b.next[s]) {
-        if (s == exclude || t.alive[s] != 1) continue;
-        if (city_distance(x, y, t.pos_x[s], t.pos_y[s]) < reach) b.found[n++] = s;
+        b.found[n] = s;
+        n += static_cast<int32_t>(s != exclude) & static_cast<int32_t>(t.alive[s] == 1) &
+             static_cast<int32_t>(city_distance(x, y, t.pos_x[s], t.pos_y[s]) < reach);
       }
     }
   }
