@@ -104,6 +104,12 @@ inline void track_stale(GridTracker& g, int32_t e) {
   }
 }
 
+// The rule for one cell: 1 if a cell of this kind with this many live neighbours
+// lives in the next generation.
+inline int32_t lives_next(int32_t kind, int32_t count) {
+  return kind != 0 ? (count == 2 || count == 3) : (count == 3);
+}
+
 // Live cells among the 8 around e, for a count that planting forced.
 inline int32_t recount(const int32_t* cells, int32_t e) {
   int32_t n = 0;
@@ -157,10 +163,7 @@ static void life_step_full(World& world) {
   int32_t* claimed = world.claimed;
   int32_t* dead_run = world.dead_run;
 
-  for (int32_t e = 0; e < kCellCount; ++e) {
-    const int32_t n = counts[e];
-    next[e] = cells[e] != 0 ? (n == 2 || n == 3) : (n == 3);
-  }
+  for (int32_t e = 0; e < kCellCount; ++e) next[e] = lives_next(cells[e], counts[e]);
 
   GridTracker& g = world.index.grid;
   std::memset(g.live_rows, 0, sizeof(g.live_rows));
@@ -235,25 +238,26 @@ static inline uint64_t row_bits(const uint64_t* row, int32_t w) {
   }
 }
 
+// Bitwise a + b + c: the sum bits and the carries.
+template <typename Bits>
+static inline void full_add(Bits a, Bits b, Bits c, Bits& sum, Bits& carry) {
+  const Bits ab = a ^ b;
+  sum = ab ^ c;
+  carry = (a & b) | (c & ab);
+}
+
 // The rule for 64 cells at once (or 128, in two words): the eight neighbour bitmaps
 // are added in bit-sliced full adders, count = ones + 2 * twos + 4 * (fours_a +
 // fours_b), and a cell lives next with a count of 3, or of 2 when it lives now.
 template <typename Bits>
 static inline Bits life_rule(Bits alive, Bits n0, Bits n1, Bits n2, Bits n3, Bits n4, Bits n5, Bits n6, Bits n7) {
-  const Bits x01 = n0 ^ n1;
-  const Bits s1 = x01 ^ n2;
-  const Bits c1 = (n0 & n1) | (n2 & x01);
-  const Bits x34 = n3 ^ n4;
-  const Bits s2 = x34 ^ n5;
-  const Bits c2 = (n3 & n4) | (n5 & x34);
+  Bits s1, c1, s2, c2, ones, c4, t, fours_a;
+  full_add(n0, n1, n2, s1, c1);
+  full_add(n3, n4, n5, s2, c2);
   const Bits s3 = n6 ^ n7;
   const Bits c3 = n6 & n7;
-  const Bits x12 = s1 ^ s2;
-  const Bits ones = x12 ^ s3;
-  const Bits c4 = (s1 & s2) | (s3 & x12);
-  const Bits y12 = c1 ^ c2;
-  const Bits t = y12 ^ c3;
-  const Bits fours_a = (c1 & c2) | (c3 & y12);
+  full_add(s1, s2, s3, ones, c4);
+  full_add(c1, c2, c3, t, fours_a);
   const Bits twos = t ^ c4;
   const Bits fours_b = t & c4;
   return twos & ~(fours_a | fours_b) & (ones | alive);
@@ -281,6 +285,9 @@ static inline __m128i row_pair(const uint64_t* row, int32_t w) {
 }
 #endif
 
+// Bits of the last word that lie beyond the grid's right edge: never live.
+constexpr uint64_t kLastWordCells = (kWorldWidth & 63) == 0 ? ~uint64_t{0} : (uint64_t{1} << (kWorldWidth & 63)) - 1;
+
 // The next generation of the marked words of row y into next_rows. Above and below
 // are the rows holding the neighbours; up and down shift them by a cell where the
 // neighbours continue into the next column: above row 0 lie the cells of row 399 one
@@ -298,6 +305,7 @@ static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, co
                      life_rule(row_pair<0>(row, w), row_pair<up - 1>(above, w), row_pair<up>(above, w),
                                row_pair<up + 1>(above, w), row_pair<-1>(row, w), row_pair<1>(row, w),
                                row_pair<down - 1>(below, w), row_pair<down>(below, w), row_pair<down + 1>(below, w)));
+    if (w + 2 == kRowWords) g.next_rows[y][kRowWords - 1] &= kLastWordCells;
   }
 #else
   while (words != 0) {
@@ -307,12 +315,10 @@ static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, co
         life_rule(row[w], row_bits<up - 1>(above, w), row_bits<up>(above, w), row_bits<up + 1>(above, w),
                   row_bits<-1>(row, w), row_bits<1>(row, w), row_bits<down - 1>(below, w),
                   row_bits<down>(below, w), row_bits<down + 1>(below, w));
+    if (w + 1 == kRowWords) g.next_rows[y][w] &= kLastWordCells;
   }
 #endif
 }
-
-// Bits of the last word that lie beyond the grid's right edge: never live.
-constexpr uint64_t kLastWordCells = (kWorldWidth & 63) == 0 ? ~uint64_t{0} : (uint64_t{1} << (kWorldWidth & 63)) - 1;
 
 // A cell is born or dies: the planes, the bitmap's neighbour counts, the food index
 // and the marks for the next step follow it.
@@ -350,15 +356,11 @@ static void life_step_tracked(World& world) {
     if (g.sweep_words[y] != 0) rule_row<0, 0>(g, y, g.live_rows[y - 1], g.live_rows[y + 1]);
   }
   rule_row<0, 1>(g, kLast, g.live_rows[kLast - 1], g.live_rows[0]);
-  for (int32_t y = 0; y < kWorldHeight; ++y) {
-    if (g.sweep_words[y] >> (kRowWords - 1) & 1) g.next_rows[y][kRowWords - 1] &= kLastWordCells;
-  }
   for (int32_t i = 0; i < g.planted_count; ++i) {
     const int32_t e = g.planted[i];
     const int32_t x = e / kWorldHeight;
     const int32_t y = e - x * kWorldHeight;
-    const int32_t n = world.neighbours[e];
-    const bool lives = world.cells[e] != 0 ? (n == 2 || n == 3) : (n == 3);
+    const bool lives = lives_next(world.cells[e], world.neighbours[e]) != 0;
     const uint64_t bit = uint64_t{1} << (x & 63);
     uint64_t& word = g.next_rows[y][x >> 6];
     word = lives ? (word | bit) : (word & ~bit);
