@@ -79,35 +79,39 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     const uint8_t r = static_cast<uint8_t>(to_int32(g[2] * static_cast<double>(brightness)) & 0xFF);
     const uint8_t gr = static_cast<uint8_t>(to_int32(g[3] * static_cast<double>(brightness)) & 0xFF);
     const uint8_t b = static_cast<uint8_t>(to_int32(g[7] * static_cast<double>(brightness)) & 0xFF);
-    // The genes shown, as a mask worked out without branches: whether a gene is above
+    // The genes shown, as masks worked out without branches: whether a gene is above
     // its threshold is a coin toss, and 36 mispredicted branches cost more than the
-    // pixels.
-    uint64_t shown = 0;
-    for (int32_t gene = 0; gene < kGeneCount; ++gene) {
-      shown |= static_cast<uint64_t>(g[gene] > threshold[gene]) << gene;
+    // pixels. Two 32-bit masks rather than one of 64 bits, which a 32-bit build would
+    // shift, scan and clear at several instructions a step.
+    uint32_t shown[2] = {0, 0};
+    for (int32_t gene = 0; gene < 32; ++gene) shown[0] |= static_cast<uint32_t>(g[gene] > threshold[gene]) << gene;
+    for (int32_t gene = 32; gene < kGeneCount; ++gene) {
+      shown[1] |= static_cast<uint32_t>(g[gene] > threshold[gene]) << (gene - 32);
     }
     const int32_t px = t.pos_x[a];
     const int32_t py = t.pos_y[a];
     if (px >= 2 && px < kWorldWidth - 3 && py >= 2 && py < kWorldHeight - 3) {
       // The whole sprite is on the picture.
       const int32_t corner = ((py - 2) * kWorldWidth + (px - 2)) * 3;
-      while (shown != 0) {
-        const int32_t offset = corner + kSprite.pixel[__builtin_ctzll(shown)].offset;
-        shown &= shown - 1;
-        paint_at(rgb, offset, r, gr, b);
-        mark(offset);
+      for (int32_t half = 0; half < 2; ++half) {
+        for (uint32_t genes = shown[half]; genes != 0; genes &= genes - 1) {
+          const int32_t offset = corner + kSprite.pixel[32 * half + __builtin_ctz(genes)].offset;
+          paint_at(rgb, offset, r, gr, b);
+          mark(offset);
+        }
       }
       continue;
     }
-    while (shown != 0) {
-      const int32_t gene = __builtin_ctzll(shown);
-      shown &= shown - 1;
-      const int64_t x = static_cast<int64_t>(px) + kSprite.pixel[gene].dx;
-      const int64_t y = static_cast<int64_t>(py) + kSprite.pixel[gene].dy;
-      if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
-      const int32_t offset = static_cast<int32_t>((y * kWorldWidth + x) * 3);
-      paint_at(rgb, offset, r, gr, b);
-      mark(offset);
+    for (int32_t half = 0; half < 2; ++half) {
+      for (uint32_t genes = shown[half]; genes != 0; genes &= genes - 1) {
+        const int32_t gene = 32 * half + __builtin_ctz(genes);
+        const int64_t x = static_cast<int64_t>(px) + kSprite.pixel[gene].dx;
+        const int64_t y = static_cast<int64_t>(py) + kSprite.pixel[gene].dy;
+        if (x < 0 || x >= kWorldWidth || y < 0 || y >= kWorldHeight) continue;
+        const int32_t offset = static_cast<int32_t>((y * kWorldWidth + x) * 3);
+        paint_at(rgb, offset, r, gr, b);
+        mark(offset);
+      }
     }
   }
 }
@@ -125,6 +129,62 @@ void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& back
     }
   }
   draw_agents(world, buffer, [](int32_t) {});
+}
+
+// Cells of word w that are drawn: columns 1 to kWorldWidth - 2.
+static constexpr uint64_t shown_columns(int32_t w) {
+  uint64_t mask = ~uint64_t{0};
+  if (w == 0) mask &= ~uint64_t{1};
+  const int32_t beyond = kWorldWidth - 1 - 64 * w;  // the bit of the last column
+  if (beyond < 64) mask &= (uint64_t{1} << beyond) - 1;
+  return mask;
+}
+
+struct ShownColumns {
+  uint64_t word[kRowWords];
+};
+
+static constexpr ShownColumns shown_columns_table() {
+  ShownColumns table{};
+  for (int32_t w = 0; w < kRowWords; ++w) table.word[w] = shown_columns(w);
+  return table;
+}
+
+static constexpr ShownColumns kShownColumns = shown_columns_table();
+
+// Room append_pixels needs beyond count: a whole word's pixels and one more.
+constexpr int32_t kWordListRoom = 65;
+
+// Appends the byte offsets of the pixels of bits, a run of row cells whose first
+// pixel is at start, to list from count on, and returns the new count. Eight bits a
+// round without a branch per bit: whether a cell is live is a coin toss that a branch
+// guesses wrong at every other cell. Writes one entry past the new count.
+template <typename Word>
+static inline int32_t append_pixels(Word bits, int32_t start, int32_t* list, int32_t count) {
+  constexpr Word kTop = Word{1} << (sizeof(Word) * 8 - 1);
+  do {
+    for (int32_t k = 0; k < 8; ++k) {
+      const int32_t bit = sizeof(Word) == 8 ? __builtin_ctzll(bits | kTop) : __builtin_ctz(static_cast<uint32_t>(bits | kTop));
+      list[count] = start + 3 * bit;
+      count += bits != 0 ? 1 : 0;
+      bits &= bits - 1;
+    }
+  } while (bits != 0);
+  return count;
+}
+
+// A row word's pixels onto the list: a 32-bit build takes it in halves, as a 64-bit
+// word's bit scans and clears cost it several instructions each.
+static inline int32_t append_word_pixels(uint64_t bits, int32_t start, int32_t* list, int32_t count) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  return append_pixels(bits, start, list, count);
+#else
+  const uint32_t low = static_cast<uint32_t>(bits);
+  const uint32_t high = static_cast<uint32_t>(bits >> 32);
+  if (low != 0) count = append_pixels(low, start, list, count);
+  if (high != 0) count = append_pixels(high, start + 3 * 32, list, count);
+  return count;
+#endif
 }
 
 void draw_world_tracked(const World& world, Canvas& canvas) {
@@ -178,21 +238,33 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     }
   };
 
-  // Row by row, so the picture is written in memory order.
+  // The live cells' pixels go on the list first, row by row so that the picture is
+  // then written in memory order.
   if (world.background_level > 0.2f) {
     const uint8_t blue = cell_blue(world);
+    uint8_t* rgb = &buffer.rgb[0][0][0];
     for (int32_t y = 1; y < kWorldHeight - 1; ++y) {
-      for (int32_t w = 0; w < kRowWords; ++w) {
-        uint64_t bits = g.live_rows[y][w];
-        while (bits != 0) {
-          const int32_t x = w * 64 + __builtin_ctzll(bits);
-          bits &= bits - 1;
-          if (x < 1 || x > kWorldWidth - 2) continue;
-          paint(buffer, x, y, 0, 0, blue);
-          mark((y * kWorldWidth + x) * 3);
+      const uint64_t* row = g.live_rows[y];
+      uint32_t words = 0;
+      for (int32_t w = 0; w < kRowWords; ++w) words |= static_cast<uint32_t>(row[w] != 0) << w;
+      while (words != 0) {
+        const int32_t w = __builtin_ctz(words);
+        words &= words - 1;
+        const uint64_t bits = row[w] & kShownColumns.word[w];
+        const int32_t start = (y * kWorldWidth + w * 64) * 3;
+        if (count <= kPaintedCapacity - kWordListRoom) {
+          count = append_word_pixels(bits, start, list, count);
+        } else {
+          // Past the list's room: painted at once; the next draw starts over.
+          for (uint64_t rest = bits; rest != 0; rest &= rest - 1) {
+            const int32_t offset = start + 3 * __builtin_ctzll(rest);
+            paint_at(rgb, offset, 0, 0, blue);
+            mark(offset);
+          }
         }
       }
     }
+    for (int32_t i = 0; i < count; ++i) paint_at(rgb, list[i], 0, 0, blue);
   }
   draw_agents(world, buffer, mark);
   canvas.changes_known = canvas.painted_valid && !overflow ? 1 : 0;
