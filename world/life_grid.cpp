@@ -384,14 +384,12 @@ static void life_step_tracked(World& world) {
       const int32_t w = __builtin_ctz(words);
       words &= words - 1;
       const uint64_t next = g.next_rows[y][w];
-      uint64_t changed = next ^ g.live_rows[y][w];
+      const uint64_t changed = next ^ g.live_rows[y][w];
       if (changed == 0) continue;
       g.live_rows[y][w] = next;
-      do {
-        const int32_t bit = __builtin_ctzll(changed);
-        changed &= changed - 1;
-        apply_change(world, w * 64 + bit, y, static_cast<int32_t>(next >> bit & 1));
-      } while (changed != 0);
+      // Births, then deaths: what a change writes, it adds or sets for its own cell only.
+      for_each_bit(changed & next, [&](int32_t bit) { apply_change(world, w * 64 + bit, y, 1); });
+      for_each_bit(changed & ~next, [&](int32_t bit) { apply_change(world, w * 64 + bit, y, 0); });
     }
   }
 
@@ -466,11 +464,9 @@ void wipe_grid(World& world) {
   // next step sets the wiped cells' next_cells, as it would after the full passes.
   for (int32_t y = 0; y < kWorldHeight; ++y) {
     for (int32_t w = 0; w < kRowWords; ++w) {
-      uint64_t bits = g.live_rows[y][w];
-      while (bits != 0) {
-        const int32_t x = w * 64 + __builtin_ctzll(bits);
+      for_each_bit(g.live_rows[y][w], [&](int32_t bit) {
+        const int32_t x = w * 64 + bit;
         const int32_t e = cell_index(x, y);
-        bits &= bits - 1;
         world.cells[e] = 0;
         world.neighbours[e] = 0;
         for (int32_t o : kAround) {
@@ -478,7 +474,7 @@ void wipe_grid(World& world) {
         }
         mark_around(g, x, y);
         track_stale(g, e);
-      }
+      });
     }
   }
   for (int32_t i = 0; i < g.planted_count; ++i) world.neighbours[g.planted[i]] = 0;

@@ -256,11 +256,10 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
           count = append_word_pixels(bits, start, list, count);
         } else {
           // Past the list's room: painted at once; the next draw starts over.
-          for (uint64_t rest = bits; rest != 0; rest &= rest - 1) {
-            const int32_t offset = start + 3 * __builtin_ctzll(rest);
-            paint_at(rgb, offset, 0, 0, blue);
-            mark(offset);
-          }
+          for_each_bit(bits, [&](int32_t bit) {
+            paint_at(rgb, start + 3 * bit, 0, 0, blue);
+            mark(start + 3 * bit);
+          });
         }
       }
     }

@@ -17,12 +17,10 @@ void food_index_build(World& world) {
   std::memset(&f, 0, sizeof(FoodIndex));
   for (int32_t y = 0; y < kWorldHeight; ++y) {
     for (int32_t w = 0; w < kRowWords; ++w) {
-      uint64_t bits = g.live_rows[y][w];
-      while (bits != 0) {
-        const int32_t x = w * 64 + __builtin_ctzll(bits);
-        bits &= bits - 1;
+      for_each_bit(g.live_rows[y][w], [&](int32_t bit) {
+        const int32_t x = w * 64 + bit;
         if (world.claimed[cell_index(x, y)] == 0) food_count(f, x, y, 1);
-      }
+      });
     }
   }
   f.active = 1;

@@ -89,6 +89,19 @@ struct WorldIndex {
 
 struct World;
 
+// Calls visit(i) for every set bit i of bits, lowest first. A 32-bit build takes the
+// word in halves: there a 64-bit bit scan is a library call and a 64-bit clear several
+// instructions.
+template <typename Visit>
+inline void for_each_bit(uint64_t bits, Visit visit) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+  for (; bits != 0; bits &= bits - 1) visit(__builtin_ctzll(bits));
+#else
+  for (uint32_t low = static_cast<uint32_t>(bits); low != 0; low &= low - 1) visit(__builtin_ctz(low));
+  for (uint32_t high = static_cast<uint32_t>(bits >> 32); high != 0; high &= high - 1) visit(32 + __builtin_ctz(high));
+#endif
+}
+
 inline bool live_at(const GridTracker& g, int32_t x, int32_t y) {
   return (g.live_rows[y][x >> 6] >> (x & 63)) & 1;
 }
