@@ -135,7 +135,7 @@ void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& back
 static constexpr uint64_t shown_columns(int32_t w) {
   uint64_t mask = ~uint64_t{0};
   if (w == 0) mask &= ~uint64_t{1};
-  const int32_t beyond = kWorldWidth - 1 - 64 * w;  // the bit of the last column
+  const int32_t beyond = kWorldWidth - 1 - 64 * w;  // the bit of the last column, not drawn
   if (beyond < 64) mask &= (uint64_t{1} << beyond) - 1;
   return mask;
 }
@@ -164,7 +164,8 @@ static inline int32_t append_pixels(Word bits, int32_t start, int32_t* list, int
   constexpr Word kTop = Word{1} << (sizeof(Word) * 8 - 1);
   do {
     for (int32_t k = 0; k < 8; ++k) {
-      const int32_t bit = sizeof(Word) == 8 ? __builtin_ctzll(bits | kTop) : __builtin_ctz(static_cast<uint32_t>(bits | kTop));
+      const Word guarded = bits | kTop;  // a defined scan once bits runs out
+      const int32_t bit = sizeof(Word) == 8 ? __builtin_ctzll(guarded) : __builtin_ctz(static_cast<uint32_t>(guarded));
       list[count] = start + 3 * bit;
       count += bits != 0 ? 1 : 0;
       bits &= bits - 1;
