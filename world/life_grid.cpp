@@ -48,13 +48,7 @@ constexpr PatternCell kPattern[12] = {
     {-2, 28, 5},    {2, 29, 5},   {-800, 30, 5},  {800, 31, 5},
 };
 
-inline void track_planted(GridTracker& g, int32_t e) {
-  if (g.planted_count < kPlantedCapacity) {
-    g.planted[g.planted_count++] = e;
-  } else {
-    g.needs_full_pass = 1;
-  }
-}
+inline void track_planted(GridTracker& g, int32_t e) { track_cell(g, g.planted, g.planted_count, e); }
 
 inline bool on_grid(int32_t x, int32_t y) {
   return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
@@ -96,13 +90,7 @@ inline void mark_around(GridTracker& g, int32_t x, int32_t y) {
 
 inline void mark_cell(GridTracker& g, int32_t x, int32_t y) { g.dirty_words[y] |= uint32_t{1} << (x >> 6); }
 
-inline void track_stale(GridTracker& g, int32_t e) {
-  if (g.stale_count < kStaleCapacity) {
-    g.stale[g.stale_count++] = e;
-  } else {
-    g.needs_full_pass = 1;
-  }
-}
+inline void track_stale(GridTracker& g, int32_t e) { track_cell(g, g.stale, g.stale_count, e); }
 
 // The rule for one cell: 1 if a cell of this kind with this many live neighbours
 // lives in the next generation.

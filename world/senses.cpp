@@ -9,11 +9,7 @@ inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   world.agents.target_y[agent] = y;
   world.claimed[e] = 1;
   GridTracker& g = world.index.grid;
-  if (g.claimed_count < kClaimedCapacity) {
-    g.claimed[g.claimed_count++] = e;
-  } else {
-    g.needs_full_pass = 1;
-  }
+  track_cell(g, g.claimed, g.claimed_count, e);
   food_index_take(world, e);
   return true;
 }

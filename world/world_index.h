@@ -89,6 +89,17 @@ struct WorldIndex {
 
 struct World;
 
+// Appends cell e to one of the tracker's lists; a full list leaves the next step to the
+// full passes, which need no list.
+template <int32_t N>
+inline void track_cell(GridTracker& g, int32_t (&list)[N], int32_t& count, int32_t e) {
+  if (count < N) {
+    list[count++] = e;
+  } else {
+    g.needs_full_pass = 1;
+  }
+}
+
 // Calls visit(i) for every set bit i of bits, lowest first. A 32-bit build takes the
 // word in halves: there a 64-bit bit scan is a library call and a 64-bit clear several
 // instructions.
