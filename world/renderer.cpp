@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 
 void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.drawing.rgb, 255, sizeof(canvas.drawing.rgb));
@@ -56,6 +60,33 @@ static inline void paint_at(uint8_t* rgb, int32_t offset, uint8_t r, uint8_t g, 
   p[2] = b;
 }
 
+static_assert(kGeneCount == 36, "a sprite's genes are taken as 32 and 4");
+
+// The genes above their thresholds, as two masks: genes 0 to 31 and 32 to 35.
+static inline void shown_genes(const int32_t* genes, const int32_t* threshold, uint32_t shown[2]) {
+#if defined(__SSE2__)
+  // Sixteen genes to a compare-and-pack; the plain loop costs four instructions a gene.
+  auto above = [&](int32_t gene) {
+    return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(genes + gene)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(threshold + gene)));
+  };
+  auto sixteen = [&](int32_t gene) {
+    const __m128i low = _mm_packs_epi32(above(gene), above(gene + 4));
+    const __m128i high = _mm_packs_epi32(above(gene + 8), above(gene + 12));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+  };
+  shown[0] = sixteen(0) | sixteen(16) << 16;
+  shown[1] = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(above(32))));
+#else
+  shown[0] = 0;
+  shown[1] = 0;
+  for (int32_t gene = 0; gene < 32; ++gene) shown[0] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << gene;
+  for (int32_t gene = 32; gene < kGeneCount; ++gene) {
+    shown[1] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << (gene - 32);
+  }
+#endif
+}
+
 // Agents' sprites in slot order, a later slot over an earlier; calls mark(offset)
 // with the byte offset of each painted pixel.
 template <typename Mark>
@@ -83,11 +114,8 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     // its threshold is a coin toss, and 36 mispredicted branches cost more than the
     // pixels. Two 32-bit masks rather than one of 64 bits, which a 32-bit build would
     // shift, scan and clear at several instructions a step.
-    uint32_t shown[2] = {0, 0};
-    for (int32_t gene = 0; gene < 32; ++gene) shown[0] |= static_cast<uint32_t>(g[gene] > threshold[gene]) << gene;
-    for (int32_t gene = 32; gene < kGeneCount; ++gene) {
-      shown[1] |= static_cast<uint32_t>(g[gene] > threshold[gene]) << (gene - 32);
-    }
+    uint32_t shown[2];
+    shown_genes(g, threshold, shown);
     const int32_t px = t.pos_x[a];
     const int32_t py = t.pos_y[a];
     if (px >= 2 && px < kWorldWidth - 3 && py >= 2 && py < kWorldHeight - 3) {
