@@ -180,6 +180,22 @@ static constexpr ShownColumns shown_columns_table() {
 
 static constexpr ShownColumns kShownColumns = shown_columns_table();
 
+// A pixel's colour followed by the next pixel's red, as one little-endian word.
+static inline uint32_t pixel_word(uint8_t r, uint8_t g, uint8_t b, uint8_t next_red) {
+  return uint32_t{r} | uint32_t{g} << 8 | uint32_t{b} << 16 | uint32_t{next_red} << 24;
+}
+
+// The pixel at offset in one store of word's four bytes, its last byte into the next
+// pixel's red; the picture's last pixel, which has no next, in three.
+static inline void store_pixel_word(uint8_t* rgb, int32_t offset, uint32_t word) {
+  constexpr int32_t kLastPixel = kWorldHeight * kWorldWidth * 3 - 3;
+  if (offset < kLastPixel) {
+    std::memcpy(rgb + offset, &word, 4);
+  } else {
+    paint_at(rgb, offset, static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16));
+  }
+}
+
 // Room append_pixels needs beyond count: a whole word's pixels and one more.
 constexpr int32_t kWordListRoom = 65;
 
@@ -231,15 +247,13 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     const int32_t n = canvas.painted_count[last];
     uint8_t* to = &buffer.rgb[0][0][0];
     if (canvas.background_plain) {
-      const uint8_t r = canvas.background_colour[0];
-      const uint8_t gr = canvas.background_colour[1];
-      const uint8_t b = canvas.background_colour[2];
+      // One four-byte store a pixel: the fourth byte is the next pixel's red, which
+      // is the background's already or is restored by this loop too.
+      const uint8_t* c = canvas.background_colour;
+      const uint32_t colour = pixel_word(c[0], c[1], c[2], c[0]);
       for (int32_t i = 0; i < n; ++i) {
         if (i + 16 < n) __builtin_prefetch(to + painted[i + 16], 1);
-        uint8_t* p = to + painted[i];
-        p[0] = r;
-        p[1] = gr;
-        p[2] = b;
+        store_pixel_word(to, painted[i], colour);
       }
     } else {
       const uint8_t* from = &canvas.background.rgb[0][0][0];
@@ -292,7 +306,14 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
         }
       }
     }
-    for (int32_t i = 0; i < count; ++i) paint_at(rgb, list[i], 0, 0, blue);
+    if (canvas.background_plain) {
+      // As in the restore: the fourth byte is the next pixel's red, the background's
+      // unless a later entry of this list paints that pixel.
+      const uint32_t colour = pixel_word(0, 0, blue, canvas.background_colour[0]);
+      for (int32_t i = 0; i < count; ++i) store_pixel_word(rgb, list[i], colour);
+    } else {
+      for (int32_t i = 0; i < count; ++i) paint_at(rgb, list[i], 0, 0, blue);
+    }
   }
   draw_agents(world, buffer, mark);
   canvas.changes_known = canvas.painted_valid && !overflow ? 1 : 0;
