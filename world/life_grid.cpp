@@ -16,6 +16,23 @@ constexpr int32_t kAround[8] = {-401, -1, 399, -400, 400, -399, 1, 401};
 inline bool in_plane(int32_t e) { return e >= 0 && e < kCellCount; }
 
 inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
+#if defined(__SSE2__)
+  if (e > 400 && e < kCellCount - 402) {
+    // A column's three counts are neighbours in the plane: one four-count add for
+    // each of the three columns (the fourth count gets nothing), a third of the
+    // operations of eight single adds, for every birth and death.
+    const __m128i side = _mm_setr_epi32(amount, amount, amount, 0);
+    const __m128i centre = _mm_setr_epi32(amount, 0, amount, 0);
+    auto add4 = [&](int32_t at, __m128i values) {
+      __m128i* p = reinterpret_cast<__m128i*>(plane + at);
+      _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), values));
+    };
+    add4(e - 401, side);
+    add4(e - 1, centre);
+    add4(e + 399, side);
+    return;
+  }
+#else
   if (e > 400 && e < kCellCount - 401) {
     // Written out: a loop over the offsets is not unrolled at -O2, and this runs
     // for every birth and death.
@@ -30,6 +47,7 @@ inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
     p[401] += amount;
     return;
   }
+#endif
   for (int32_t o : kAround) {
     if (in_plane(e + o)) plane[e + o] += amount;
   }
