@@ -251,20 +251,28 @@ TEST(DrawWorld, TheFrameStepsTrackedDrawingMatchesAFullDrawing) {
 // A grid so full that its pixels overflow the list of painted pixels: the overflowing
 // cells are still painted, and the next draw, which cannot know them all, starts over
 // and reports changes anywhere; the one after that is tracked again.
+// Also over a plain background whose red is not a live cell's.
 TEST(DrawWorld, TheTrackedDrawingOfAGridTooFullForItsListStillMatchesAFullDrawing) {
-  auto w = limited_world();
-  for (int32_t e = 0; e < kCellCount; ++e) w->neighbours[e] = 3;
-  world_reindex(*w);
-  life_step(*w);  // every cell is born: far more than the list holds
-  ASSERT_EQ(w->index.grid.needs_full_pass, 0);
-  w->background_level = 150.0f;
-  auto canvas = make_canvas();
-  std::unique_ptr<PixelBuffer> full(new PixelBuffer);
-  for (int32_t f = 0; f < 3; ++f) {
-    draw_world_tracked(*w, *canvas);
-    draw_world(*w, *full, canvas->background);
-    EXPECT_EQ(std::memcmp(canvas->drawing.rgb, full->rgb, sizeof full->rgb), 0) << "frame " << f;
-    EXPECT_EQ(canvas->changes_known, f == 2 ? 1 : 0) << "frame " << f;
-    life_step(*w);
+  for (const uint8_t red : {0, 200}) {
+    auto w = limited_world();
+    for (int32_t e = 0; e < kCellCount; ++e) w->neighbours[e] = 3;
+    world_reindex(*w);
+    life_step(*w);  // every cell is born: far more than the list holds
+    ASSERT_EQ(w->index.grid.needs_full_pass, 0);
+    w->background_level = 150.0f;
+    auto canvas = make_canvas();
+    const uint8_t colour[3] = {red, 30, 60};
+    for (int32_t y = 0; y < kWorldHeight; ++y) {
+      for (int32_t x = 0; x < kWorldWidth; ++x) std::memcpy(canvas->background.rgb[y][x], colour, 3);
+    }
+    std::memcpy(canvas->background_colour, colour, 3);
+    std::unique_ptr<PixelBuffer> full(new PixelBuffer);
+    for (int32_t f = 0; f < 3; ++f) {
+      draw_world_tracked(*w, *canvas);
+      draw_world(*w, *full, canvas->background);
+      EXPECT_EQ(std::memcmp(canvas->drawing.rgb, full->rgb, sizeof full->rgb), 0) << "frame " << f << " red " << +red;
+      EXPECT_EQ(canvas->changes_known, f == 2 ? 1 : 0) << "frame " << f;
+      life_step(*w);
+    }
   }
 }

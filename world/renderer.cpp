@@ -306,10 +306,10 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
         }
       }
     }
-    if (canvas.background_plain) {
-      // As in the restore: the fourth byte is the next pixel's red, the background's
-      // unless a later entry of this list paints that pixel.
-      const uint32_t colour = pixel_word(0, 0, blue, canvas.background_colour[0]);
+    if (canvas.background_plain && canvas.background_colour[0] == 0) {
+      // As in the restore: the fourth byte is the next pixel's red, which is the
+      // background's red or a live cell's, both 0, unless a sprite paints it later.
+      const uint32_t colour = pixel_word(0, 0, blue, 0);
       for (int32_t i = 0; i < count; ++i) store_pixel_word(rgb, list[i], colour);
     } else {
       for (int32_t i = 0; i < count; ++i) paint_at(rgb, list[i], 0, 0, blue);
