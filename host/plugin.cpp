@@ -33,26 +33,20 @@ HostFrameRecord frame_record = {};
 static World world;
 static Canvas canvas;
 
-// The drawing buffer in the layout of a 32-bit top-down DIB (blue, green, red,
-// unused per pixel), kept static so that a frame allocates nothing.
+// The drawing surface is, where the system allows, a DIB section in the layout of a
+// 32-bit top-down DIB (blue, green, red, unused per pixel): each frame writes the
+// pixels its draw changed straight into the bitmap's own memory, and nothing is
+// copied before the window's copy. A system that refuses a DIB section gets a
+// compatible bitmap, filled from this buffer with SetDIBits; it is static so that
+// a frame allocates nothing.
 static uint32_t dib_pixels[kWorldHeight * kWorldWidth];
 
+// Whether the surface's pixels (or the buffer, without a DIB section) hold the
+// last picture drawn, so that only the pixels a draw changes need converting.
 static bool dib_matches_last_picture = false;
 static bool set_bits_in_place = true;
 
-static inline uint32_t dib_pixel(const uint8_t* rgb) {
-  return static_cast<uint32_t>(rgb[2]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[0]) << 16;
-}
-
-static void transfer_to_draw_surface(const PixelBuffer& picture) {
-  const uint8_t* rgb = &picture.rgb[0][0][0];
-  if (dib_matches_last_picture && canvas.changes_known) {
-    // Only the pixels this draw painted or restored can differ from the last picture.
-    for_each_changed_pixel(canvas, [&](int32_t offset) { dib_pixels[offset / 3] = dib_pixel(rgb + offset); });
-  } else {
-    for (int32_t i = 0; i < kWorldHeight * kWorldWidth; ++i) dib_pixels[i] = dib_pixel(rgb + 3 * i);
-  }
-  dib_matches_last_picture = true;
+static BITMAPINFO picture_layout() {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = kWorldWidth;
@@ -60,11 +54,36 @@ static void transfer_to_draw_surface(const PixelBuffer& picture) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+static inline uint32_t dib_pixel(const uint8_t* rgb) {
+  return static_cast<uint32_t>(rgb[2]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[0]) << 16;
+}
+
+static void transfer_to_draw_surface(const PixelBuffer& picture) {
+  const uint8_t* rgb = &picture.rgb[0][0][0];
+  Surface& surface = plugin.draw_surface;
+  uint32_t* out = dib_pixels;
+  if (surface.pixels) {
+    // The system may still be drawing into the section.
+    GdiFlush();
+    out = surface.pixels;
+  }
+  if (dib_matches_last_picture && canvas.changes_known) {
+    // Only the pixels this draw painted or restored can differ from the last picture.
+    for_each_changed_pixel(canvas, [&](int32_t offset) { out[offset / 3] = dib_pixel(rgb + offset); });
+  } else {
+    for (int32_t i = 0; i < kWorldHeight * kWorldWidth; ++i) out[i] = dib_pixel(rgb + 3 * i);
+  }
+  dib_matches_last_picture = true;
+  if (surface.pixels) return;
+
+  const BITMAPINFO info = picture_layout();
   // SetDIBits is documented to want its bitmap out of every device context, but
   // lending the context its original bitmap and taking it back costs four times
   // the copy itself. So the bitmap stays in place while the system accepts that;
   // a system that refuses gets the lending from then on.
-  Surface& surface = plugin.draw_surface;
   if (set_bits_in_place) {
     if (SetDIBits(surface.dc, surface.bitmap, 0, kWorldHeight, dib_pixels, &info, DIB_RGB_COLORS) == kWorldHeight) {
       return;
@@ -131,6 +150,26 @@ static Surface create_surface(int stock_brush) {
   surface.kept = SelectObject(surface.dc, surface.bitmap);
   RECT all = {0, 0, plugin.view_width, plugin.view_height};
   FillRect(surface.dc, &all, static_cast<HBRUSH>(GetStockObject(stock_brush)));
+  return surface;
+}
+
+// A new surface holds no picture yet, so the next transfer converts all of it.
+static Surface create_draw_surface() {
+  dib_matches_last_picture = false;
+  Surface surface = {};
+  surface.dc = CreateCompatibleDC(nullptr);
+  const BITMAPINFO info = picture_layout();
+  void* bits = nullptr;
+  surface.bitmap = CreateDIBSection(surface.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!surface.bitmap || !bits) {
+    if (surface.bitmap) DeleteObject(surface.bitmap);
+    DeleteDC(surface.dc);
+    return create_surface(WHITE_BRUSH);
+  }
+  surface.pixels = static_cast<uint32_t*>(bits);
+  surface.kept = SelectObject(surface.dc, surface.bitmap);
+  RECT all = {0, 0, plugin.view_width, plugin.view_height};
+  FillRect(surface.dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   return surface;
 }
 
@@ -207,7 +246,7 @@ static int32_t plugin_init(PluginModule* module) {
 
   host_request(kHostSetDisplayWindow, reinterpret_cast<WPARAM>(plugin.display_window));
 
-  plugin.draw_surface = create_surface(WHITE_BRUSH);
+  plugin.draw_surface = create_draw_surface();
   plugin.background_surface = create_surface(BLACK_BRUSH);
 
   ShowWindow(frame, SW_SHOWNORMAL);

@@ -96,6 +96,7 @@ struct Surface {
   HDC dc;
   HBITMAP bitmap;
   HGDIOBJ kept;
+  uint32_t* pixels;  // the bitmap's own pixels when it is a DIB section, else null
 };
 
 // Everything init makes and the window procedure reads; all of it lives from a

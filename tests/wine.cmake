@@ -83,7 +83,7 @@ if(TARGET corvanta-sim)
   endfunction()
 
   add_same_world(same_world_silence silence 400)
-  add_same_world(same_world_strict_set_dib_bits silence 400 -DSEED=3 -DSTRICT=1)
+  add_same_world(same_world_without_dib_section silence 400 -DSEED=3 -DNO_DIB_SECTION=1)
   set(music "${CMAKE_SOURCE_DIR}/../shared/traces/music.spec")
   if(EXISTS "${music}")
     get_filename_component(music_path "${music}" REALPATH)

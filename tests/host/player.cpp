@@ -202,16 +202,28 @@ bool player_stop_dll_clock(uint32_t seconds) {
   return patch_dll_import("msvcrt.dll", "time", reinterpret_cast<DWORD>(&stopped_clock));
 }
 
+static int set_dib_bits_calls;
+
 // SetDIBits as documented: a bitmap still selected into the context is refused.
 static int WINAPI strict_set_dib_bits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, const void* bits,
                                       const BITMAPINFO* info, UINT usage) {
+  ++set_dib_bits_calls;
   if (dc && GetCurrentObject(dc, OBJ_BITMAP) == bitmap) return 0;
   return SetDIBits(dc, bitmap, start, lines, bits, info, usage);
 }
 
-bool player_strict_set_dib_bits() {
-  return patch_dll_import("gdi32.dll", "SetDIBits", reinterpret_cast<DWORD>(&strict_set_dib_bits));
+static HBITMAP WINAPI refused_dib_section(HDC, const BITMAPINFO*, UINT, void** bits, HANDLE, DWORD) {
+  if (bits) *bits = nullptr;
+  return nullptr;
 }
+
+bool player_refuse_dib_sections() {
+  set_dib_bits_calls = 0;
+  return patch_dll_import("gdi32.dll", "CreateDIBSection", reinterpret_cast<DWORD>(&refused_dib_section)) &&
+         patch_dll_import("gdi32.dll", "SetDIBits", reinterpret_cast<DWORD>(&strict_set_dib_bits));
+}
+
+int player_set_dib_bits_calls() { return set_dib_bits_calls; }
 
 void player_unload_dll() {
   FreeLibrary(player.dll);

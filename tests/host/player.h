@@ -102,9 +102,11 @@ void player_unload_dll();
 // Points the loaded DLL's import of msvcrt's time() at a clock stopped at `seconds`,
 // so a run starts from a chosen seed. False when the DLL imports no such function.
 bool player_stop_dll_clock(uint32_t seconds);
-// Makes the loaded DLL's SetDIBits refuse a bitmap that is selected into the context
-// it is given, as the documentation allows.
-bool player_strict_set_dib_bits();
+// Makes the loaded DLL's CreateDIBSection fail, and its SetDIBits refuse a bitmap
+// that is selected into the context it is given, as the documentation allows.
+bool player_refuse_dib_sections();
+// How often the DLL has called SetDIBits since the call above.
+int player_set_dib_bits_calls();
 void player_clear_records();
 // Handles everything in the thread's queue, counting quit messages.
 void pump_messages();

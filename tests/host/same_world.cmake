@@ -4,10 +4,11 @@
 # world, byte for byte.
 #   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
 #         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
-#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] [-DSTRICT=1]
+#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] [-DNO_DIB_SECTION=1]
 #         -P same_world.cmake
 # Without SEED the DLL seeds from the calendar, and corvanta-sim is given the seed it
-# reports. STRICT makes the DLL's SetDIBits refuse a bitmap still in a context.
+# reports. NO_DIB_SECTION makes the DLL's CreateDIBSection fail, and its SetDIBits
+# refuse a bitmap still in a context.
 file(MAKE_DIRECTORY "${WORK}")
 set(digests "${WORK}/digests.txt")
 set(trace "${WORK}/sim.trace")
@@ -17,8 +18,8 @@ set(options "")
 if(DEFINED SEED)
   list(APPEND options "seed=${SEED}")
 endif()
-if(STRICT)
-  list(APPEND options strict-set-dib-bits)
+if(NO_DIB_SECTION)
+  list(APPEND options no-dib-section)
 endif()
 execute_process(
   COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt" ${options}

@@ -3,11 +3,12 @@
 // it is right after loading:
 //
 //   corvanta_test_host DLL FOLDER records|lifecycle|settings|failures|hostile
-//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [strict-set-dib-bits]
+//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]
 //
 // Without seed=S the world starts from the calendar second of its first frame, as
-// in the player; with it, from S. strict-set-dib-bits makes the DLL's SetDIBits
-// refuse a bitmap still selected into a context, as the documentation allows.
+// in the player; with it, from S. no-dib-section makes the DLL's CreateDIBSection
+// fail, so that it draws into a compatible bitmap through SetDIBits, and makes that
+// SetDIBits refuse a bitmap still selected into a context, as the documentation allows.
 // FOLDER is emptied and receives a copy of DLL. Each case prints one result line;
 // the last line is "N passed, N failed". The world group also writes the seed and
 // the picture digest of every frame to OUT, for comparison with corvanta-sim; it
@@ -1039,7 +1040,7 @@ static double seconds_now() {
 static std::string world_spectrum;
 static int world_frames;
 static bool world_seed_given;
-static bool world_strict_set_dib_bits;
+static bool world_no_dib_section;
 static uint32_t world_seed;
 static std::string world_out;
 
@@ -1073,7 +1074,7 @@ static void case_world_run() {
   FILE* out = fopen(world_out.c_str(), "wb");
   EXPECT(out != nullptr);
   if (!out) return;
-  if (world_strict_set_dib_bits) EXPECT(player_strict_set_dib_bits());
+  if (world_no_dib_section) EXPECT(player_refuse_dib_sections());
   uint32_t seed = 0;
   if (world_seed_given) {
     // The DLL reads the calendar through its import of time(), stopped here.
@@ -1121,6 +1122,8 @@ static void case_world_run() {
   }
   fclose(out);
   quit_and_pump();
+  // Without a DIB section every drawn frame goes through SetDIBits.
+  if (world_no_dib_section && world_frames > 151) EXPECT(player_set_dib_bits_calls() >= world_frames - 151);
   int world_frame_count = world_frames > 151 ? world_frames - 151 : 0;
   printf("seed %u; render %.2f ms a frame over frames 2..151, %.2f ms (slowest %.2f) over frames 152..%d\n",
          seed, startup_seconds * 1000 / 150, world_frame_count ? world_seconds * 1000 / world_frame_count : 0.0,
@@ -1142,7 +1145,7 @@ int main(int argc, char** argv) {
   const std::string group = argv[3];
   if (group == "world") {
     if (argc < 7) {
-      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [strict-set-dib-bits]\n",
+      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]\n",
               argv[0]);
       return 2;
     }
@@ -1154,8 +1157,8 @@ int main(int argc, char** argv) {
       if (option.compare(0, 5, "seed=") == 0) {
         world_seed_given = true;
         world_seed = static_cast<uint32_t>(strtoul(option.c_str() + 5, nullptr, 10));
-      } else if (option == "strict-set-dib-bits") {
-        world_strict_set_dib_bits = true;
+      } else if (option == "no-dib-section") {
+        world_no_dib_section = true;
       } else {
         fprintf(stderr, "unknown world option %s\n", option.c_str());
         return 2;
