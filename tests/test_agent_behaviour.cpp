@@ -20,7 +20,10 @@ void live(World& w, int32_t x, int32_t y) { w.cells[cell_index(x, y)] = 1; }
 }  // namespace
 
 TEST(UpdateAgent, Gene33MarksTheColumnBeforeTheMove) {
-  const int32_t cases[][2] = {{0, 0}, {111, 0}, {112, 1}, {500, 4}, {999, 8}};
+  // Off the grid too, where nine times the column passes the 32-bit range.
+  const int32_t cases[][2] = {{0, 0},         {111, 0},        {112, 1},           {500, 4},
+                              {999, 8},       {-1001, -9},     {238609294, 2147483}, {238609295, 2147483},
+                              {INT32_MAX, 19327352}, {INT32_MIN, -19327352}};
   for (const auto& c : cases) {
     auto w = scene();
     const int32_t a = place_agent(*w, c[0], 300);

@@ -10,8 +10,14 @@
 void update_agent(World& world, int32_t a) {
   AgentTable& t = world.agents;
 
-  // Position marker.
-  t.genome[a][33] = static_cast<int32_t>(static_cast<int64_t>(t.pos_x[a]) * 9 / 1000);
+  // Position marker. The product needs 64 bits only far off the grid, and a 32-bit
+  // build divides 64 bits in a library call.
+  {
+    const int32_t x = t.pos_x[a];
+    constexpr int32_t kNineFits = INT32_MAX / 9;
+    t.genome[a][33] = x >= -kNineFits && x <= kNineFits ? x * 9 / 1000
+                                                        : static_cast<int32_t>(static_cast<int64_t>(x) * 9 / 1000);
+  }
 
   // Genome checks.
   {
@@ -72,10 +78,11 @@ void update_agent(World& world, int32_t a) {
 
     // Move: the row, then the column. A step toward a larger coordinate that would
     // pass the target is taken back; one toward a smaller coordinate is kept.
-    const int32_t dx = t.pos_x[a] > t.target_x[a] ? t.pos_x[a] - t.target_x[a]
-                                                  : t.target_x[a] - t.pos_x[a];
-    const int32_t dy = t.pos_y[a] > t.target_y[a] ? t.pos_y[a] - t.target_y[a]
-                                                  : t.target_y[a] - t.pos_y[a];
+    // The distances in 64 bits: a world loaded from a file may put an agent anywhere.
+    const int64_t dx = t.pos_x[a] > t.target_x[a] ? int64_t{t.pos_x[a]} - t.target_x[a]
+                                                  : int64_t{t.target_x[a]} - t.pos_x[a];
+    const int64_t dy = t.pos_y[a] > t.target_y[a] ? int64_t{t.pos_y[a]} - t.target_y[a]
+                                                  : int64_t{t.target_y[a]} - t.pos_y[a];
     const int32_t step_x = dx > t.genome[a][8] ? t.genome[a][9] : 1;
     const int32_t step_y = dy > t.genome[a][8] ? t.genome[a][9] : 1;
     if (t.target_y[a] > t.pos_y[a]) t.pos_y[a] += step_y;

@@ -232,6 +232,27 @@ static inline int32_t append_word_pixels(uint64_t bits, int32_t start, int32_t* 
 #endif
 }
 
+// Bit w set for each word w of a bitmap row that holds a live cell.
+static inline uint32_t nonzero_words(const uint64_t* row) {
+#if defined(__SSE2__)
+  static_assert(kRowWords % 2 == 0 && kRowWords < 32, "the row is taken two words at a time");
+  const __m128i zero = _mm_setzero_si128();
+  uint32_t zero_words = 0;
+  for (int32_t w = 0; w < kRowWords; w += 2) {
+    const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + w));
+    // Each word's halves ORed together, so that a half's compare speaks for its word.
+    const __m128i halves = _mm_or_si128(pair, _mm_shuffle_epi32(pair, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int mask = _mm_movemask_pd(_mm_castsi128_pd(_mm_cmpeq_epi32(halves, zero)));
+    zero_words |= static_cast<uint32_t>(mask) << w;
+  }
+  return ~zero_words & ((uint32_t{1} << kRowWords) - 1);
+#else
+  uint32_t words = 0;
+  for (int32_t w = 0; w < kRowWords; ++w) words |= static_cast<uint32_t>(row[w] != 0) << w;
+  return words;
+#endif
+}
+
 void draw_world_tracked(const World& world, Canvas& canvas) {
   const GridTracker& g = world.index.grid;
   if (g.needs_full_pass) {
@@ -251,10 +272,12 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
       // is the background's already or is restored by this loop too.
       const uint8_t* c = canvas.background_colour;
       const uint32_t colour = pixel_word(c[0], c[1], c[2], c[0]);
-      for (int32_t i = 0; i < n; ++i) {
-        if (i + 16 < n) __builtin_prefetch(to + painted[i + 16], 1);
+      int32_t i = 0;
+      for (; i + 16 < n; ++i) {
+        __builtin_prefetch(to + painted[i + 16], 1);
         store_pixel_word(to, painted[i], colour);
       }
+      for (; i < n; ++i) store_pixel_word(to, painted[i], colour);
     } else {
       const uint8_t* from = &canvas.background.rgb[0][0][0];
       for (int32_t i = 0; i < n; ++i) {
@@ -288,8 +311,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     uint8_t* rgb = &buffer.rgb[0][0][0];
     for (int32_t y = 1; y < kWorldHeight - 1; ++y) {
       const uint64_t* row = g.live_rows[y];
-      uint32_t words = 0;
-      for (int32_t w = 0; w < kRowWords; ++w) words |= static_cast<uint32_t>(row[w] != 0) << w;
+      uint32_t words = nonzero_words(row);
       while (words != 0) {
         const int32_t w = __builtin_ctz(words);
         words &= words - 1;
@@ -309,8 +331,9 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     if (canvas.background_plain && canvas.background_colour[0] == 0) {
       // As in the restore: the fourth byte is the next pixel's red, which is the
       // background's red or a live cell's, both 0, unless a sprite paints it later.
+      // No cell is drawn on the last row, so every cell's pixel has a next one.
       const uint32_t colour = pixel_word(0, 0, blue, 0);
-      for (int32_t i = 0; i < count; ++i) store_pixel_word(rgb, list[i], colour);
+      for (int32_t i = 0; i < count; ++i) std::memcpy(rgb + list[i], &colour, 4);
     } else {
       for (int32_t i = 0; i < count; ++i) paint_at(rgb, list[i], 0, 0, blue);
     }
