@@ -1,5 +1,6 @@
 #include "player.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -291,10 +292,28 @@ int count_thread_windows() {
   return count;
 }
 
-Picture read_window(HWND window, int width, int height) {
-  Picture picture = {width, height, std::vector<uint32_t>(static_cast<size_t>(width) * height)};
-  HDC window_dc = GetDC(window);
-  HDC memory_dc = CreateCompatibleDC(window_dc);
+// The section the window is copied into, kept from one reading to the next: a run
+// that reads the window after every frame would otherwise map, fault in and free
+// several megabytes between two calls of the plug-in, and time those in its calls.
+struct ReadSection {
+  int width = 0;
+  int height = 0;
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ kept = nullptr;
+  const uint32_t* bits = nullptr;
+};
+static ReadSection read_section;
+
+static bool prepare_read_section(int width, int height) {
+  ReadSection& r = read_section;
+  if (r.bits && r.width == width && r.height == height) return true;
+  if (r.dc) {
+    SelectObject(r.dc, r.kept);
+    DeleteDC(r.dc);
+  }
+  if (r.bitmap) DeleteObject(r.bitmap);
+  r = ReadSection{};
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = width;
@@ -303,16 +322,33 @@ Picture read_window(HWND window, int width, int height) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP section = CreateDIBSection(memory_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ kept = SelectObject(memory_dc, section);
-  BitBlt(memory_dc, 0, 0, width, height, window_dc, 0, 0, SRCCOPY);
+  r.dc = CreateCompatibleDC(nullptr);
+  r.bitmap = CreateDIBSection(r.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!r.dc || !r.bitmap || !bits) return false;
+  r.kept = SelectObject(r.dc, r.bitmap);
+  r.width = width;
+  r.height = height;
+  r.bits = static_cast<const uint32_t*>(bits);
+  return true;
+}
+
+void read_window_into(HWND window, Picture& picture) {
+  const size_t count = static_cast<size_t>(picture.width) * picture.height;
+  picture.rgb.resize(count);
+  if (!prepare_read_section(picture.width, picture.height)) {
+    std::fill(picture.rgb.begin(), picture.rgb.end(), 0xFFFFFFFFu);  // no 0x00RRGGBB pixel
+    return;
+  }
+  HDC window_dc = GetDC(window);
+  BitBlt(read_section.dc, 0, 0, picture.width, picture.height, window_dc, 0, 0, SRCCOPY);
   GdiFlush();
-  const uint32_t* pixels = static_cast<const uint32_t*>(bits);
-  for (size_t i = 0; i < picture.rgb.size(); ++i) picture.rgb[i] = pixels[i] & 0xFFFFFF;
-  SelectObject(memory_dc, kept);
-  DeleteObject(section);
-  DeleteDC(memory_dc);
+  for (size_t i = 0; i < count; ++i) picture.rgb[i] = read_section.bits[i] & 0xFFFFFF;
   ReleaseDC(window, window_dc);
+}
+
+Picture read_window(HWND window, int width, int height) {
+  Picture picture = {width, height, {}};
+  read_window_into(window, picture);
   return picture;
 }
 

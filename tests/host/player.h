@@ -132,6 +132,8 @@ struct Picture {
   std::vector<uint32_t> rgb;
 };
 Picture read_window(HWND window, int width, int height);
+// The same into `picture`, at its width and height, reusing its storage.
+void read_window_into(HWND window, Picture& picture);
 uint64_t picture_digest(const Picture& picture);  // FNV-1a 64 over R, G, B per pixel
 std::string hex64(uint64_t value);
 

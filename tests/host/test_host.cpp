@@ -1093,6 +1093,7 @@ static void case_world_run() {
   fprintf(out, "seed %u\n", seed);
   HWND display_window = display_window_of(frame_record_window());
   if (!display_window) return;
+  Picture picture = {kPictureWidth, kPictureHeight, {}};
   double startup_seconds = 0;
   double world_seconds = 0;
   double slowest = 0;
@@ -1109,7 +1110,7 @@ static void case_world_run() {
         if (spent > slowest) slowest = spent;
       }
     }
-    Picture picture = read_window(display_window, kPictureWidth, kPictureHeight);
+    read_window_into(display_window, picture);
     fprintf(out, "%d %s\n", frame_number, hex64(picture_digest(picture)).c_str());
     if (frame_number == kReinitFrame && world_frames > kReinitFrame) {
       // Quit and init in mid-run: the world carries on, and the next picture on the
