@@ -3,13 +3,16 @@
 // it is right after loading:
 //
 //   corvanta_test_host DLL FOLDER records|lifecycle|settings|failures|hostile
-//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]
+//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section] [read-every=N]
 //
 // Without seed=S the world starts from the calendar second of its first frame, as
 // in the player; with it, from S. no-dib-section makes the DLL's CreateDIBSection
 // fail, so that it draws into a compatible bitmap through SetDIBits, and makes that
 // SetDIBits refuse a bitmap still selected into a context, as the documentation allows.
-// FOLDER is emptied and receives a copy of DLL. Each case prints one result line;
+// read-every=N reads the window back only after every Nth frame (0: never): reading
+// it copies megabytes through Wine and the X server, which leaves the next frame to
+// start from cold caches, as it would not in a player. FOLDER is emptied and
+// receives a copy of DLL. Each case prints one result line;
 // the last line is "N passed, N failed". The world group also writes the seed and
 // the picture digest of every frame to OUT, for comparison with corvanta-sim; it
 // quits and inits again after frame 300, which must not show in the pictures.
@@ -1041,6 +1044,7 @@ static std::string world_spectrum;
 static int world_frames;
 static bool world_seed_given;
 static bool world_no_dib_section;
+static int world_read_every = 1;
 static uint32_t world_seed;
 static std::string world_out;
 
@@ -1110,8 +1114,10 @@ static void case_world_run() {
         if (spent > slowest) slowest = spent;
       }
     }
-    read_window_into(display_window, picture);
-    fprintf(out, "%d %s\n", frame_number, hex64(picture_digest(picture)).c_str());
+    if (world_read_every > 0 && frame_number % world_read_every == 0) {
+      read_window_into(display_window, picture);
+      fprintf(out, "%d %s\n", frame_number, hex64(picture_digest(picture)).c_str());
+    }
     if (frame_number == kReinitFrame && world_frames > kReinitFrame) {
       // Quit and init in mid-run: the world carries on, and the next picture on the
       // new (white) surface must be whole, not just the pixels that changed.
@@ -1146,7 +1152,7 @@ int main(int argc, char** argv) {
   const std::string group = argv[3];
   if (group == "world") {
     if (argc < 7) {
-      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section]\n",
+      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section] [read-every=N]\n",
               argv[0]);
       return 2;
     }
@@ -1160,6 +1166,12 @@ int main(int argc, char** argv) {
         world_seed = static_cast<uint32_t>(strtoul(option.c_str() + 5, nullptr, 10));
       } else if (option == "no-dib-section") {
         world_no_dib_section = true;
+      } else if (option.compare(0, 11, "read-every=") == 0) {
+        world_read_every = atoi(option.c_str() + 11);
+        if (world_read_every < 0) {
+          fprintf(stderr, "read-every must not be negative\n");
+          return 2;
+        }
       } else {
         fprintf(stderr, "unknown world option %s\n", option.c_str());
         return 2;
