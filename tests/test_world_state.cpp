@@ -171,3 +171,25 @@ TEST(SpawnAgent, DerivesBothSitesFromTheCopiedGenes) {
   EXPECT_EQ(w->agents.away_x[s], 900);
   EXPECT_EQ(w->agents.away_y[s], 320);
 }
+
+// The 32-bit test of reach must agree with the capped 64-bit distance everywhere,
+// at the int32 limits too, where a sum of the two axes leaves 32 bits.
+TEST(WithinReach, AgreesWithTheCityDistanceAtEveryScale) {
+  const int32_t coords[] = {INT32_MIN, INT32_MIN + 1, -1000000000, -5, -1, 0, 1, 7, 999,
+                            1000000000, INT32_MAX - 1, INT32_MAX};
+  const int32_t reaches[] = {1, 2, 6, 1000, 1000000000, INT32_MAX - 1, INT32_MAX};
+  int32_t agreed_true = 0;
+  for (int32_t x1 : coords) {
+    for (int32_t x2 : coords) {
+      for (int32_t y2 : coords) {
+        for (int32_t reach : reaches) {
+          const bool expected = city_distance(x1, 3, x2, y2) < reach;
+          ASSERT_EQ(within_reach(x1, 3, x2, y2, reach), expected)
+              << x1 << " " << x2 << " " << y2 << " reach " << reach;
+          agreed_true += expected ? 1 : 0;
+        }
+      }
+    }
+  }
+  EXPECT_GT(agreed_true, 0);
+}

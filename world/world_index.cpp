@@ -128,7 +128,7 @@ int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, 
       for (int32_t s = b.head[r * kBucketColumns + c]; s >= 0; s = b.next[s]) {
         b.found[n] = s;
         n += static_cast<int32_t>(s != exclude) & static_cast<int32_t>(t.alive[s] == 1) &
-             static_cast<int32_t>(city_distance(x, y, t.pos_x[s], t.pos_y[s]) < reach);
+             static_cast<int32_t>(within_reach(x, y, t.pos_x[s], t.pos_y[s], reach));
       }
     }
   }

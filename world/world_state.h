@@ -137,3 +137,16 @@ inline int32_t city_distance(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   const int64_t d = (dx < 0 ? -dx : dx) + (dy < 0 ? -dy : dy);
   return d > INT32_MAX ? INT32_MAX : static_cast<int32_t>(d);
 }
+
+// city_distance(x1, y1, x2, y2) < reach for reach > 0, in 32-bit arithmetic: the
+// distance along each axis fits an unsigned 32-bit word, and the sum is compared
+// only once the first part is known to be below reach. A 32-bit build would
+// otherwise work in pairs of registers, for every agent a contact scan meets.
+inline bool within_reach(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t reach) {
+  const uint32_t dx = x1 > x2 ? static_cast<uint32_t>(x1) - static_cast<uint32_t>(x2)
+                              : static_cast<uint32_t>(x2) - static_cast<uint32_t>(x1);
+  const uint32_t dy = y1 > y2 ? static_cast<uint32_t>(y1) - static_cast<uint32_t>(y2)
+                              : static_cast<uint32_t>(y2) - static_cast<uint32_t>(y1);
+  const uint32_t r = static_cast<uint32_t>(reach);
+  return (dx < r) & (dy < r - dx);
+}
