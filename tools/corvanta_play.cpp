@@ -75,8 +75,8 @@ const char* play_usage() {
          "Exit status: 0 done, 2 bad arguments, unreadable input, no audio device or no display.\n";
 }
 
-// "f@200,space@300,space+500,esc@400": a key at a frame count, or some milliseconds
-// after the previous one.
+// "f@200,space@300,space+500,esc@400": a key at a frame count (pressed before that
+// frame is stepped), or some milliseconds after the previous one.
 bool parse_keys(const std::string& list, std::vector<ScriptedKey>& keys) {
   size_t start = 0;
   while (start <= list.size()) {
@@ -388,7 +388,9 @@ void handle_event(Player& p, const SDL_Event& event) {
   std::fflush(stdout);
 }
 
-// Scripted keys go through the event queue like real ones.
+// Scripted keys go to the handler of real ones at once. Through SDL's queue they could
+// wait a turn: a poll ends at the marker the previous pump left, which a pushed event
+// may follow.
 void press_scripted_keys(Player& p, const std::vector<ScriptedKey>& keys, size_t& next, uint32_t& last_ms) {
   while (next < keys.size()) {
     const ScriptedKey& k = keys[next];
@@ -402,10 +404,10 @@ void press_scripted_keys(Player& p, const std::vector<ScriptedKey>& keys, size_t
     event.key.state = SDL_PRESSED;
     event.key.keysym.sym = k.key;
     event.key.keysym.scancode = SDL_GetScancodeFromKey(k.key);
-    SDL_PushEvent(&event);
+    handle_event(p, event);
     event.type = SDL_KEYUP;
     event.key.state = SDL_RELEASED;
-    SDL_PushEvent(&event);
+    handle_event(p, event);
     last_ms = now;
     ++next;
   }
@@ -548,6 +550,12 @@ int play(Session& s, const PlayOptions& options) {
       const int64_t heard = audio_clock(p);
       int64_t due = last_frame_heard(heard, p.sample_rate);
       if (p.last_frame >= 0 && due > p.last_frame) due = p.last_frame;
+      // A key scripted for a frame is pressed at that frame however far the world has
+      // to catch up: the catch-up stops short of it, and the next turn presses it.
+      if (next_key < options.keys.size() && options.keys[next_key].at_frame >= 0 &&
+          due >= options.keys[next_key].at_frame) {
+        due = options.keys[next_key].at_frame - 1;
+      }
       int64_t stepped = 0;
       const uint32_t started = SDL_GetTicks();
       while (p.frames <= due && SDL_GetTicks() - started < 100) {
