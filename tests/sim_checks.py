@@ -3,6 +3,9 @@
 
   sim_checks.py trace  SIM WORKDIR REFERENCE [sim arguments...]
       run SIM with the arguments plus --trace, compare the trace with REFERENCE byte for byte
+  sim_checks.py shared-trace SIM WORKDIR REFERENCE [sim arguments...]
+      the same for a reference kept outside the repository: where REFERENCE or a
+      --spectrum file is missing, says the check is skipped and why
   sim_checks.py repeat SIM WORKDIR
       two identical runs must give identical traces, snapshots and pictures, and the
       snapshot must be the world the trace line of its frame describes
@@ -176,7 +179,17 @@ def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
     mode, sim, work = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-    if mode == "trace" and len(sys.argv) >= 5:
+    if mode == "shared-trace" and len(sys.argv) >= 5:
+        args = sys.argv[5:]
+        needed = [sys.argv[4]] + [args[i + 1] for i, a in enumerate(args[:-1])
+                                  if a == "--spectrum" and args[i + 1] != "silence"]
+        absent = [p for p in needed if not os.path.exists(p)]
+        if absent:
+            print(f"sim_checks: skipped: {', '.join(absent)} not found (the reference traces "
+                  f"of an independent implementation are kept in ../shared/traces beside the repository)")
+            return
+        check_trace(sim, work, sys.argv[4], args)
+    elif mode == "trace" and len(sys.argv) >= 5:
         check_trace(sim, work, sys.argv[4], sys.argv[5:])
     elif mode == "repeat":
         check_repeat(sim, work)

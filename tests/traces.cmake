@@ -20,23 +20,21 @@ add_test(NAME sim_check_keeps_invariants
   COMMAND Python3::Interpreter ${sim_checks} check $<TARGET_FILE:corvanta-sim> ${sim_work}/check)
 set_tests_properties(sim_check_keeps_invariants PROPERTIES TIMEOUT 300 LABELS sim)
 
-# The recorded traces live beside the repository (shared/ next to the clone). Thousands of
-# frames hashed after each: an optimised build takes a minute or two, a sanitizer build hours,
-# so they are registered in Release trees only.
+# The reference traces of an independent implementation live beside the repository, in
+# ../shared/traces. Thousands of frames hashed after each: an optimised build takes a
+# minute or two, a sanitizer build hours, so they are registered in Release trees only.
+# Without that folder they report themselves skipped.
 set(trace_dir ${CMAKE_SOURCE_DIR}/../shared/traces)
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
-  return()
-endif()
-if(NOT EXISTS ${trace_dir}/seed15-noise.trace)
-  message(WARNING "no reference traces at ${trace_dir}: trace tests not registered")
   return()
 endif()
 
 function(add_trace_test name reference timeout)
   add_test(NAME ${name}
-    COMMAND Python3::Interpreter ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}
+    COMMAND Python3::Interpreter ${sim_checks} shared-trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}
             ${trace_dir}/${reference} ${ARGN})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS trace)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS trace
+    SKIP_REGULAR_EXPRESSION "sim_checks: skipped")
 endfunction()
 
 # On the 2-core development machine these take about 6 s, 5 s and 12 s.
