@@ -1,18 +1,77 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: the unit tests and a soak run under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the whole-run trace checks and the
-# plug-in under Wine from the optimised builds, then a short run of each fuzz target.
-set -euo pipefail
+# Builds every preset and runs every test, in three groups that each run even when
+# another fails:
+#   dev      the unit tests, the first frames of the golden worlds and a soak run under
+#            AddressSanitizer and UndefinedBehaviorSanitizer
+#   release  the whole golden and reference runs, the tools, and the plug-in DLL under
+#            Wine (here, or in an emulated machine where this one cannot run it)
+#   fuzz     a short run of each fuzz target
+# Ends with a line per group (passed, failed, or what was skipped and why) and exits
+# non-zero if any group failed.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j2
-cmake --preset release >/dev/null
-cmake --build --preset release -j2
-cmake --preset dev >/dev/null
-cmake --build --preset dev -j2
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j2
-ctest --preset dev -j2
-ctest --preset release -j2
-ctest --preset fuzz
+if ! tools/install-deps.sh; then
+  echo "test: the packages the build needs could not be installed" >&2
+  exit 1
+fi
+
+logs=build/test-logs
+mkdir -p "$logs"
+summary=()
+failed=0
+
+# The tests CTest reported skipped in LOG, and why, as one phrase.
+skipped_of() {
+  local log=$1 names reason
+  names=$(grep -E '^\s+[0-9]+ - .* \(Skipped\)$' "$log" | sed -E 's/^\s+[0-9]+ - (.*) \(Skipped\)$/\1/')
+  [ -n "$names" ] || return 0
+  printf '%s skipped' "$(echo "$names" | wc -l)"
+  reason=$(grep -m1 -oE 'corvanta-wine: skipped: .*' "$log" | sed 's/^corvanta-wine: skipped: //')
+  [ -z "$reason" ] || printf '; Wine tests: %s' "$reason"
+  reason=$(grep -m1 -oE 'sim_checks: skipped: [^ ]+' "$log" | sed 's/^sim_checks: skipped: //')
+  [ -z "$reason" ] || printf '; reference traces: %s not found (no ../shared beside the repository)' "$reason"
+}
+
+# run_group NAME CONFIGURE-AND-BUILD... -- CTEST-ARGUMENTS...
+run_group() {
+  local name=$1 started status=0 preset log=$logs/$1.log result
+  shift
+  started=$(date +%s)
+  : > "$log"
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    preset=$1
+    shift
+    echo "== $name: building $preset" | tee -a "$log"
+    if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j2; } >>"$log" 2>&1; then
+      tail -n 40 "$log"
+      status=1
+      break
+    fi
+  done
+  shift
+  if [ $status -eq 0 ]; then
+    echo "== $name: testing" | tee -a "$log"
+    ctest "$@" 2>&1 | tee -a "$log"
+    status=${PIPESTATUS[0]}
+  fi
+  local seconds=$(( $(date +%s) - started ))
+  if [ $status -eq 0 ]; then
+    result="passed"
+  else
+    result="FAILED"
+    failed=1
+  fi
+  local tests
+  tests=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  local skipped
+  skipped=$(skipped_of "$log")
+  summary+=("$name: $result in ${seconds} s${tests:+ ($tests)}${skipped:+; $skipped} (log: $log)")
+}
+
+run_group dev dev -- --preset dev -j2
+run_group release windows release -- --preset release -j2
+run_group fuzz fuzz -- --preset fuzz
+
+echo
+printf '%s\n' "${summary[@]}"
+exit $failed
