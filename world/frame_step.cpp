@@ -36,7 +36,8 @@ void cull_population(World& world, int32_t kind) {
   for (int32_t i = 0; i < kMaxAgents; ++i) {
     if (t.alive[i] != 1) continue;
     t.energy[i] = 2.0f * t.energy[i];
-    if (static_cast<double>(t.genome[i][5]) < t.energy[i]) t.energy[i] = static_cast<float>(t.genome[i][5]);
+    const int32_t ceiling = t.genome[i][kGeneEnergyCeiling];
+    if (static_cast<double>(ceiling) < t.energy[i]) t.energy[i] = static_cast<float>(ceiling);
   }
 }
 
@@ -84,7 +85,7 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
       if (s != kNoSlot) {
         t.pos_x[s] = t.home_x[s];
         t.pos_y[s] = t.home_y[s];
-        t.energy[s] = static_cast<float>(t.genome[s][5] / 2);
+        t.energy[s] = static_cast<float>(t.genome[s][kGeneEnergyCeiling] / 2);
       }
       agent_count += 1;
     }
@@ -93,7 +94,7 @@ int32_t frame_step(World& world, Canvas& canvas, const uint8_t* spectrum) {
 
     if (agent_count <= 6 && world.spawn_mode != 1) {
       world.spawn_mode = 1;
-      const float energy = static_cast<float>(2 * world.reseed_genome[6]);
+      const float energy = static_cast<float>(2 * world.reseed_genome[kGeneTravelReserve]);
       for (int32_t i = 0; i < kMaxAgents; ++i) {
         if (t.alive[i] == 1) t.energy[i] = energy;
       }

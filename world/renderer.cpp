@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+// SSE2 is in every build the world is made for (life_grid.cpp says why).
 #include <emmintrin.h>
-#endif
 
 
 void canvas_load_state(Canvas& canvas) {
@@ -64,7 +63,6 @@ static_assert(kGeneCount == 36, "a sprite's genes are taken as 32 and 4");
 
 // The genes above their thresholds, as two masks: genes 0 to 31 and 32 to 35.
 static inline void shown_genes(const int32_t* genes, const int32_t* threshold, uint32_t shown[2]) {
-#if defined(__SSE2__)
   // Sixteen genes to a compare-and-pack; the plain loop costs four instructions a gene.
   auto above = [&](int32_t gene) {
     return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(genes + gene)),
@@ -77,14 +75,6 @@ static inline void shown_genes(const int32_t* genes, const int32_t* threshold, u
   };
   shown[0] = sixteen(0) | sixteen(16) << 16;
   shown[1] = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(above(32))));
-#else
-  shown[0] = 0;
-  shown[1] = 0;
-  for (int32_t gene = 0; gene < 32; ++gene) shown[0] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << gene;
-  for (int32_t gene = 32; gene < kGeneCount; ++gene) {
-    shown[1] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << (gene - 32);
-  }
-#endif
 }
 
 // Agents' sprites in slot order, a later slot over an earlier; calls mark(offset)
@@ -105,11 +95,11 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     }
     if (t.alive[a] == 0) continue;
     const int32_t* g = t.genome[a];
-    float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[6] * 0.7 + 0.3);
+    float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[kGeneTravelReserve] * 0.7 + 0.3);
     if (brightness > 1.0f) brightness = 1.0f;
-    const uint8_t r = static_cast<uint8_t>(to_int32(g[2] * static_cast<double>(brightness)) & 0xFF);
-    const uint8_t gr = static_cast<uint8_t>(to_int32(g[3] * static_cast<double>(brightness)) & 0xFF);
-    const uint8_t b = static_cast<uint8_t>(to_int32(g[7] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t r = static_cast<uint8_t>(to_int32(g[kGeneRed] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t gr = static_cast<uint8_t>(to_int32(g[kGeneGreen] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t b = static_cast<uint8_t>(to_int32(g[kGeneBlue] * static_cast<double>(brightness)) & 0xFF);
     // The genes shown, as masks worked out without branches: whether a gene is above
     // its threshold is a coin toss, and 36 mispredicted branches cost more than the
     // pixels. Two 32-bit masks rather than one of 64 bits, which a 32-bit build would
@@ -234,7 +224,6 @@ static inline int32_t append_word_pixels(uint64_t bits, int32_t start, int32_t* 
 
 // Bit w set for each word w of a bitmap row that holds a live cell.
 static inline uint32_t nonzero_words(const uint64_t* row) {
-#if defined(__SSE2__)
   static_assert(kRowWords % 2 == 0 && kRowWords < 32, "the row is taken two words at a time");
   const __m128i zero = _mm_setzero_si128();
   uint32_t zero_words = 0;
@@ -246,11 +235,6 @@ static inline uint32_t nonzero_words(const uint64_t* row) {
     zero_words |= static_cast<uint32_t>(mask) << w;
   }
   return ~zero_words & ((uint32_t{1} << kRowWords) - 1);
-#else
-  uint32_t words = 0;
-  for (int32_t w = 0; w < kRowWords; ++w) words |= static_cast<uint32_t>(row[w] != 0) << w;
-  return words;
-#endif
 }
 
 void draw_world_tracked(const World& world, Canvas& canvas) {

@@ -142,14 +142,14 @@ int32_t find_food(World& world, int32_t agent) {
 static inline void meet(World& world, int32_t a, int32_t j) {
   AgentTable& t = world.agents;
   // Widened: a gene written from outside the limits must not overflow the difference.
-  int64_t g = static_cast<int64_t>(t.genome[a][12]) - t.genome[j][12];
+  int64_t g = static_cast<int64_t>(t.genome[a][kGeneSpecies]) - t.genome[j][kGeneSpecies];
   if (g < 0) g = -g;
   const bool mates = g <= 100 && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
   if (!mates) {
     t.crowd[a] += 1;
     if (g > 20) {
-      const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][5];
-      const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][5];
+      const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][kGeneEnergyCeiling];
+      const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][kGeneEnergyCeiling];
       const int32_t winner = fullness_j > fullness_a ? j : a;
       const int32_t loser = winner == a ? j : a;
       t.alive[loser] = 0;
@@ -159,13 +159,13 @@ static inline void meet(World& world, int32_t a, int32_t j) {
           to_int32(static_cast<double>(t.food_eaten[winner]) + static_cast<double>(spoils));
     }
   }
-  if (t.crowd[a] > t.genome[a][14]) t.alive[a] = 0;
+  if (t.crowd[a] > t.genome[a][kGeneCrowdTolerance]) t.alive[a] = 0;
 }
 
 void contact_scan(World& world, int32_t agent) {
   AgentTable& t = world.agents;
   const int32_t a = agent;
-  const int32_t reach = t.genome[a][19];
+  const int32_t reach = t.genome[a][kGeneContactRadius];
   t.crowd[a] = 0;
   if (world.index.buckets.active && reach <= kWorldWidth) {
     // Positions do not change during a scan and nobody is born in it, so the slots

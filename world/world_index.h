@@ -23,7 +23,7 @@
 // passes and starts tracking again.
 #include <cstdint>
 
-// Reached only through world_state.h, which defines the world's sizes first.
+#include "world/world_constants.h"
 
 constexpr int32_t kPlantedCapacity = 65536;
 constexpr int32_t kClaimedCapacity = 65536;
@@ -87,8 +87,6 @@ struct WorldIndex {
   AgentBuckets buckets;
 };
 
-struct World;
-
 // Appends cell e to one of the tracker's lists; a full list leaves the next step to the
 // full passes, which need no list.
 template <int32_t N>
@@ -126,19 +124,3 @@ inline void food_count(FoodIndex& f, int32_t x, int32_t y, int32_t amount) {
   f.column_segment[x][y >> kFoodSegmentShift] =
       static_cast<uint8_t>(f.column_segment[x][y >> kFoodSegmentShift] + amount);
 }
-
-// Counts the unclaimed live cells afresh from the tracker's bitmap; the index then
-// follows the grid until world_reindex.
-void food_index_build(World& world);
-// Cell e stops being food (eaten or claimed); only while the index is active.
-void food_index_take(World& world, int32_t e);
-
-// Live agents into buckets; the buckets then follow moves and spawns until
-// agent_buckets_stop.
-void agent_buckets_build(World& world);
-void agent_buckets_stop(World& world);
-// After the slot's position changed or the slot was spawned; only while active.
-void agent_buckets_place(World& world, int32_t slot);
-// Live slots other than `exclude` whose city-block distance from (x, y) is below
-// reach, in ascending slot order, into world.index.buckets.found; returns how many.
-int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude);

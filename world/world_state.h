@@ -10,13 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
-constexpr int32_t kWorldWidth = 1000;
-constexpr int32_t kWorldHeight = 400;
-constexpr int32_t kCellCount = kWorldWidth * kWorldHeight;
-constexpr int32_t kMaxAgents = 10000;
-static_assert(kMaxAgents % 8 == 0, "passes over the table step eight slots at a time");
-constexpr int32_t kGeneCount = 36;
-constexpr int32_t kBandCount = 10;
+#include "world/world_constants.h"
+#include "world/world_index.h"
 
 // spawn_agent's answer when every slot is in use.
 constexpr int32_t kNoSlot = -1;
@@ -25,8 +20,6 @@ constexpr int32_t kModeForage = 0;
 constexpr int32_t kModeHome = 1;
 constexpr int32_t kModeAway = 2;
 constexpr int32_t kModeMate = 3;
-
-#include "world/world_index.h"
 
 struct GeneLimits {
   int32_t gene_min[kGeneCount];
@@ -100,6 +93,23 @@ void world_load_state(World& world);
 // After writing the grid planes directly: the next Life step rebuilds its tracking.
 void world_reindex(World& world);
 
+// The indexes' upkeep (world_index.cpp); world_index.h says what each one holds.
+// Counts the unclaimed live cells afresh from the tracker's bitmap; the index then
+// follows the grid until world_reindex.
+void food_index_build(World& world);
+// Cell e stops being food (eaten or claimed); only while the index is active.
+void food_index_take(World& world, int32_t e);
+
+// Live agents into buckets; the buckets then follow moves and spawns until
+// agent_buckets_stop.
+void agent_buckets_build(World& world);
+void agent_buckets_stop(World& world);
+// After the slot's position changed or the slot was spawned; only while active.
+void agent_buckets_place(World& world, int32_t slot);
+// Live slots other than `exclude` whose city-block distance from (x, y) is below
+// reach, in ascending slot order, into world.index.buckets.found; returns how many.
+int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude);
+
 // The one float-to-int conversion: truncation toward zero; NaN or a value outside
 // the int32 range gives INT32_MIN, as the x86 conversion does.
 inline int32_t to_int32(double value) {
@@ -107,8 +117,6 @@ inline int32_t to_int32(double value) {
   if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
-
-inline int32_t cell_index(int32_t x, int32_t y) { return x * kWorldHeight + y; }
 
 void random_seed(World& world, uint32_t seed);
 // Next value 0..32767 of the linear congruential generator.
