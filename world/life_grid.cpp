@@ -62,7 +62,7 @@ constexpr PatternCell kPattern[12] = {
     {2 * kColumnStep, kGenePlantingFar + 3, kFarThreshold},
 };
 
-inline void track_planted(GridTracker& g, int32_t e) { track_cell(g, g.planted, g.planted_count, e); }
+inline void track_planted(WorldIndex& index, int32_t e) { track_cell(index, index.grid.planted, index.grid.planted_count, e); }
 
 inline bool on_grid(int32_t x, int32_t y) {
   return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
@@ -104,7 +104,7 @@ inline void mark_around(GridTracker& g, int32_t x, int32_t y) {
 
 inline void mark_cell(GridTracker& g, int32_t x, int32_t y) { g.dirty_words[y] |= uint32_t{1} << (x >> 6); }
 
-inline void track_stale(GridTracker& g, int32_t e) { track_cell(g, g.stale, g.stale_count, e); }
+inline void track_stale(WorldIndex& index, int32_t e) { track_cell(index, index.grid.stale, index.grid.stale_count, e); }
 
 // The rule for one cell: 1 if a cell of this kind with this many live neighbours
 // lives in the next generation.
@@ -173,7 +173,7 @@ static void life_step_full(World& world) {
   g.planted_count = 0;
   g.claimed_count = 0;
   g.stale_count = 0;
-  g.needs_full_pass = 0;
+  world.index.tracking = 1;
 
   if (plane_is_zero(dead_run)) {
     // With no runs left over, the commit and counting passes come down to one
@@ -302,7 +302,7 @@ static inline void apply_change(World& world, int32_t x, int32_t y, int32_t born
   world.next_cells[e] = born;
   const int32_t amount = born ? 1 : -1;
   add_around(world.neighbours, e, amount);
-  if (world.index.food.active) food_count(world.index.food, x, y, amount);
+  food_count(world.index.food, x, y, amount);
   mark_around(g, x, y);
 }
 
@@ -342,7 +342,7 @@ static void life_step_tracked(World& world) {
     world.claimed[e] = 0;
     const int32_t x = e / kWorldHeight;
     const int32_t y = e - x * kWorldHeight;
-    if (food.active && live_at(g, x, y)) food_count(food, x, y, 1);
+    if (live_at(g, x, y)) food_count(food, x, y, 1);
   }
   g.claimed_count = 0;
 
@@ -374,7 +374,7 @@ static void life_step_tracked(World& world) {
 }
 
 void life_step(World& world) {
-  if (world.index.grid.needs_full_pass) {
+  if (!world.index.tracking) {
     life_step_full(world);
   } else {
     life_step_tracked(world);
@@ -397,7 +397,7 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
     const int32_t ey = e - ex * kWorldHeight;
     clear_live(world.index.grid, ex, ey);
     mark_around(world.index.grid, ex, ey);
-    track_stale(world.index.grid, e);
+    track_stale(world.index, e);
     eaten += 1;
   }
   return eaten;
@@ -415,7 +415,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
     if (world.neighbours[e] != 3) {
       world.neighbours[e] = 3;
       planted += 1;
-      track_planted(world.index.grid, e);
+      track_planted(world.index, e);
       mark_cell(world.index.grid, e / kWorldHeight, e % kWorldHeight);
     }
   }
@@ -424,7 +424,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
 
 void wipe_grid(World& world) {
   GridTracker& g = world.index.grid;
-  if (g.needs_full_pass) {
+  if (!world.index.tracking) {
     std::memset(world.cells, 0, sizeof(world.cells));
     std::memset(world.neighbours, 0, sizeof(world.neighbours));
     return;
@@ -442,7 +442,7 @@ void wipe_grid(World& world) {
           if (in_plane(e + o)) world.neighbours[e + o] = 0;
         }
         mark_around(g, x, y);
-        track_stale(g, e);
+        track_stale(world.index, e);
       });
     }
   }

@@ -9,9 +9,6 @@
 void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.drawing.rgb, 255, sizeof(canvas.drawing.rgb));
   std::memset(canvas.background.rgb, 0, sizeof(canvas.background.rgb));
-  canvas.sink = nullptr;
-  canvas.sink_context = nullptr;
-  canvas.background_plain = 1;
   canvas.background_colour[0] = canvas.background_colour[1] = canvas.background_colour[2] = 0;
   canvas.painted_valid = 0;
   canvas.changes_known = 0;
@@ -83,7 +80,8 @@ template <typename Mark>
 static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
   const AgentTable& t = world.agents;
   uint8_t* rgb = &buffer.rgb[0][0][0];
-  // gene_bit's thresholds, worked out once per picture rather than per agent.
+  // Each gene's sprite threshold, the midpoint of its initial range, worked out once
+  // per picture rather than per agent.
   int32_t threshold[kGeneCount];
   for (int32_t gene = 0; gene < kGeneCount; ++gene) {
     threshold[gene] = (world.limits.gene_init_lo[gene] + world.limits.gene_init_hi[gene]) / 2;
@@ -239,7 +237,7 @@ static inline uint32_t nonzero_words(const uint64_t* row) {
 
 void draw_world_tracked(const World& world, Canvas& canvas) {
   const GridTracker& g = world.index.grid;
-  if (g.needs_full_pass) {
+  if (!world.index.tracking) {
     draw_world(world, canvas.drawing, canvas.background);
     canvas.painted_valid = 0;
     canvas.changes_known = 0;
@@ -251,26 +249,16 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     const int32_t* painted = canvas.painted[last];
     const int32_t n = canvas.painted_count[last];
     uint8_t* to = &buffer.rgb[0][0][0];
-    if (canvas.background_plain) {
-      // One four-byte store a pixel: the fourth byte is the next pixel's red, which
-      // is the background's already or is restored by this loop too.
-      const uint8_t* c = canvas.background_colour;
-      const uint32_t colour = pixel_word(c[0], c[1], c[2], c[0]);
-      int32_t i = 0;
-      for (; i + 16 < n; ++i) {
-        __builtin_prefetch(to + painted[i + 16], 1);
-        store_pixel_word(to, painted[i], colour);
-      }
-      for (; i < n; ++i) store_pixel_word(to, painted[i], colour);
-    } else {
-      const uint8_t* from = &canvas.background.rgb[0][0][0];
-      for (int32_t i = 0; i < n; ++i) {
-        const int32_t p = painted[i];
-        to[p] = from[p];
-        to[p + 1] = from[p + 1];
-        to[p + 2] = from[p + 2];
-      }
+    // One four-byte store a pixel: the fourth byte is the next pixel's red, which is
+    // the background's already or is restored by this loop too.
+    const uint8_t* c = canvas.background_colour;
+    const uint32_t colour = pixel_word(c[0], c[1], c[2], c[0]);
+    int32_t i = 0;
+    for (; i + 16 < n; ++i) {
+      __builtin_prefetch(to + painted[i + 16], 1);
+      store_pixel_word(to, painted[i], colour);
     }
+    for (; i < n; ++i) store_pixel_word(to, painted[i], colour);
   } else {
     std::memcpy(buffer.rgb, canvas.background.rgb, sizeof(buffer.rgb));
     canvas.painted_count[last] = 0;
@@ -312,7 +300,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
         }
       }
     }
-    if (canvas.background_plain && canvas.background_colour[0] == 0) {
+    if (canvas.background_colour[0] == 0) {
       // As in the restore: the fourth byte is the next pixel's red, which is the
       // background's red or a live cell's, both 0, unless a sprite paints it later.
       // No cell is drawn on the last row, so every cell's pixel has a next one.
@@ -329,6 +317,3 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   canvas.painted_valid = overflow ? 0 : 1;
 }
 
-void present(const Canvas& canvas) {
-  if (canvas.sink != nullptr) canvas.sink(canvas.drawing, canvas.sink_context);
-}

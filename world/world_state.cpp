@@ -9,8 +9,6 @@ void world_load_state(World& world) {
   world.sound_level = 100.0f;
   world.background_level = 100.0f;
   world.random_state = 1;
-  world.calendar_seconds = nullptr;
-  world.calendar_context = nullptr;
   // Tests build scenes by writing a fresh world's planes: the first Life step takes
   // the full passes and starts tracking from whatever they hold.
   world_reindex(world);
@@ -76,5 +74,6 @@ int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGen
   derive_home(world, s);
   derive_away(world, s);
   agent_buckets_place(world, s);
+  world.births_counted += 1;
   return s;
 }
