@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -209,6 +210,51 @@ TEST(FrameStep, MoreThan1000AgentsAreCulledAfterTheGridWasDrawn) {
     EXPECT_GT(alive_count(*w), 0);
     EXPECT_LT(alive_count(*w), 1001);
   }
+}
+
+// The buckets hold for the whole simulated frame: an agent re-seeded in the frame that
+// culls, moved to its home after spawning, is culled for crowding by where it stands.
+TEST(FrameStep, ACrowdingCullSeesTheAgentReseededInTheSameFrameOnItsHome) {
+  constexpr int32_t kAgents = 1001;
+  // The populated agents' own crowding survivors: slot order decides, and the newcomer,
+  // in the highest slot, cannot change them.
+  std::vector<std::pair<int32_t, int32_t>> survivors;
+  for (int32_t i = 0; i < kAgents; ++i) {
+    const int32_t x = 12 + 12 * (i % 82), y = 12 + 12 * (i / 82);
+    bool near = false;
+    for (const auto& s : survivors) near |= city_distance(x, y, s.first, s.second) < 20;
+    if (!near) survivors.push_back({x, y});
+  }
+  auto scratch = make_world();
+  set_default_gene_limits(*scratch);
+  // No planting, a genome whose home lies within 19 of a survivor, a crowding cull.
+  const uint32_t state = find_state([&](Lcg& g) {
+    if (!no_planting(g)) return false;
+    int32_t genes[kGeneCount];
+    for (int32_t i = 0; i < kGeneCount; ++i) {
+      genes[i] = g.range(scratch->limits.gene_init_lo[i], scratch->limits.gene_init_hi[i]);
+    }
+    if (g.range(0, 2) == 1) return false;
+    scratch->agents.alive[0] = 0;
+    const int32_t s = spawn_agent(*scratch, 0, 0, genes);
+    for (const auto& v : survivors) {
+      if (city_distance(scratch->agents.home_x[s], scratch->agents.home_y[s], v.first, v.second) < 20) return true;
+    }
+    return false;
+  });
+  auto w = simulating(state, 1);
+  populate(*w, kAgents);
+  auto canvas = make_canvas();
+  const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
+  ASSERT_EQ(report.cull, kCullCrowding);
+  const AgentTable& t = w->agents;
+  EXPECT_EQ(t.pos_x[kAgents], t.home_x[kAgents]);
+  EXPECT_EQ(t.pos_y[kAgents], t.home_y[kAgents]);
+  EXPECT_EQ(t.alive[kAgents], 0);
+  int32_t alive = 0;
+  for (int32_t i = 0; i < kAgents; ++i) alive += t.alive[i];
+  EXPECT_EQ(alive, static_cast<int32_t>(survivors.size()));
+  EXPECT_EQ(report.births - report.deaths, alive - kAgents);
 }
 
 TEST(CullPopulation, CrowdingKeepsLowerSurvivorsAtLeast20ApartAndDoublesTheirEnergy) {

@@ -181,49 +181,47 @@ TEST(DrawWorld, LaterSlotsPaintOverEarlierOnesAndOverCellsAndTheDeadAreNotDrawn)
 // drawing, and every pixel that changes between two pictures must be among those it
 // reports as changed.
 TEST(DrawWorld, TheFrameStepsTrackedDrawingMatchesAFullDrawing) {
-  {
-    auto w = limited_world();
-    random_seed(*w, 11);
-    for (int32_t g = 20; g < 32; ++g) w->agents.genome[kMaxAgents - 1][g] = 25;
-    for (int32_t k = 0; k < 400; ++k) {
-      plant_at(*w, rand_range(*w, 0, 999), rand_range(*w, 0, 399), kMaxAgents - 1);
-    }
+  auto w = limited_world();
+  random_seed(*w, 11);
+  for (int32_t g = 20; g < 32; ++g) w->agents.genome[kMaxAgents - 1][g] = 25;
+  for (int32_t k = 0; k < 400; ++k) {
+    plant_at(*w, rand_range(*w, 0, 999), rand_range(*w, 0, 399), kMaxAgents - 1);
+  }
+  for (int32_t s = 0; s < 60; ++s) {
+    int32_t genes[kGeneCount];
+    random_genome(*w, genes);
+    spawn_agent(*w, rand_range(*w, -3, 1002), rand_range(*w, -3, 402), genes);
+    w->agents.energy[s] = static_cast<float>(rand_range(*w, -50, 400));
+  }
+  world_reindex(*w);
+  auto canvas = make_canvas();
+  std::unique_ptr<PixelBuffer> full(new PixelBuffer);
+  std::unique_ptr<PixelBuffer> before(new PixelBuffer);
+  const float levels[] = {100.0f, 255.0f, 0.1f, 30.0f, 30.0f, 200.0f};
+  for (int32_t f = 0; f < 6; ++f) {
+    life_step(*w);
+    for (int32_t k = 0; k < 30; ++k) eat_at(*w, rand_range(*w, 0, 999), rand_range(*w, 0, 399));
     for (int32_t s = 0; s < 60; ++s) {
-      int32_t genes[kGeneCount];
-      random_genome(*w, genes);
-      spawn_agent(*w, rand_range(*w, -3, 1002), rand_range(*w, -3, 402), genes);
-      w->agents.energy[s] = static_cast<float>(rand_range(*w, -50, 400));
+      w->agents.pos_x[s] += rand_range(*w, -3, 3);
+      w->agents.pos_y[s] += rand_range(*w, -3, 3);
     }
-    world_reindex(*w);
-    auto canvas = make_canvas();
-    std::unique_ptr<PixelBuffer> full(new PixelBuffer);
-    std::unique_ptr<PixelBuffer> before(new PixelBuffer);
-    const float levels[] = {100.0f, 255.0f, 0.1f, 30.0f, 30.0f, 200.0f};
-    for (int32_t f = 0; f < 6; ++f) {
-      life_step(*w);
-      for (int32_t k = 0; k < 30; ++k) eat_at(*w, rand_range(*w, 0, 999), rand_range(*w, 0, 399));
-      for (int32_t s = 0; s < 60; ++s) {
-        w->agents.pos_x[s] += rand_range(*w, -3, 3);
-        w->agents.pos_y[s] += rand_range(*w, -3, 3);
+    w->agents.alive[f * 7] = f % 2;  // deaths and births between pictures
+    w->background_level = levels[f];
+    std::memcpy(before->rgb, canvas->drawing.rgb, sizeof before->rgb);
+    draw_world_tracked(*w, *canvas);
+    draw_world(*w, *full, canvas->background);
+    EXPECT_EQ(std::memcmp(canvas->drawing.rgb, full->rgb, sizeof full->rgb), 0) << "frame " << f;
+    EXPECT_EQ(canvas->changes_known, f > 0 ? 1 : 0) << "frame " << f;
+    if (canvas->changes_known) {
+      std::vector<uint8_t> reported(sizeof before->rgb / 3, 0);
+      for_each_changed_pixel(*canvas, [&](int32_t offset) { reported[offset / 3] = 1; });
+      const uint8_t* a = &before->rgb[0][0][0];
+      const uint8_t* b = &canvas->drawing.rgb[0][0][0];
+      int32_t unreported = 0;
+      for (size_t p = 0; p < reported.size(); ++p) {
+        if (std::memcmp(a + 3 * p, b + 3 * p, 3) != 0 && !reported[p]) ++unreported;
       }
-      w->agents.alive[f * 7] = f % 2;  // deaths and births between pictures
-      w->background_level = levels[f];
-      std::memcpy(before->rgb, canvas->drawing.rgb, sizeof before->rgb);
-      draw_world_tracked(*w, *canvas);
-      draw_world(*w, *full, canvas->background);
-      EXPECT_EQ(std::memcmp(canvas->drawing.rgb, full->rgb, sizeof full->rgb), 0) << "frame " << f;
-      EXPECT_EQ(canvas->changes_known, f > 0 ? 1 : 0) << "frame " << f;
-      if (canvas->changes_known) {
-        std::vector<uint8_t> reported(sizeof before->rgb / 3, 0);
-        for_each_changed_pixel(*canvas, [&](int32_t offset) { reported[offset / 3] = 1; });
-        const uint8_t* a = &before->rgb[0][0][0];
-        const uint8_t* b = &canvas->drawing.rgb[0][0][0];
-        int32_t unreported = 0;
-        for (size_t p = 0; p < reported.size(); ++p) {
-          if (std::memcmp(a + 3 * p, b + 3 * p, 3) != 0 && !reported[p]) ++unreported;
-        }
-        EXPECT_EQ(unreported, 0) << "frame " << f;
-      }
+      EXPECT_EQ(unreported, 0) << "frame " << f;
     }
   }
 }
