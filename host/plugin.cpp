@@ -1,11 +1,17 @@
 #include "host/plugin.h"
 
+#include <ctime>
+
 #include "host/display_window.h"
 #include "host/settings.h"
 #include "world/frame_step.h"
 #include "world/renderer.h"
 #include "world/world_state.h"
 
+// The texts the player and its user see, the window class name, and the message box
+// captions "blah" and "Qvel" below are kept word for word on purpose, odd spelling
+// included: they are what this plug-in has always shown, and tools that drive the
+// player find its windows and boxes by them.
 static const char kModuleText[] = "Corvanta";
 static const char kConfigText[] =
     "Wake Up!.\n"
@@ -61,7 +67,7 @@ static inline uint32_t dib_pixel(const uint8_t* rgb) {
   return static_cast<uint32_t>(rgb[2]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[0]) << 16;
 }
 
-static void transfer_to_draw_surface(const PixelBuffer& picture) {
+static void transfer_to_draw_surface(const PixelBuffer& picture, bool changes_listed) {
   const uint8_t* rgb = &picture.rgb[0][0][0];
   Surface& surface = plugin.draw_surface;
   uint32_t* out = dib_pixels;
@@ -70,7 +76,7 @@ static void transfer_to_draw_surface(const PixelBuffer& picture) {
     GdiFlush();
     out = surface.pixels;
   }
-  if (dib_matches_last_picture && canvas.changes_known) {
+  if (dib_matches_last_picture && changes_listed) {
     // Only the pixels this draw painted or restored can differ from the last picture.
     for_each_changed_pixel(canvas, [&](int32_t offset) { out[offset / 3] = dib_pixel(rgb + offset); });
   } else {
@@ -95,18 +101,17 @@ static void transfer_to_draw_surface(const PixelBuffer& picture) {
   SelectObject(surface.dc, surface.bitmap);
 }
 
-// The canvas's sink: called at the end of every frame. The world is drawn only
-// once the start-up frames are over; before that the surface keeps the white fill
-// that init gave it, so only drawn frames are transferred.
-static void present_to_window(const PixelBuffer& picture, void* context) {
-  const World& stepped = *static_cast<const World*>(context);
-  const bool drawn = stepped.frame_count > kStartupFrames;
+// After every frame. The world is drawn only once the start-up frames are over;
+// before that the surface keeps the white fill that init gave it, so only drawn
+// frames are transferred, but every frame is shown.
+static void present_to_window(const FrameReport& report) {
+  const bool drawn = report.picture != kPictureKept;
   if (!plugin.display_window || !plugin.draw_surface.dc) {
     // A drawn picture that goes nowhere leaves the DIB behind the canvas.
     if (drawn) dib_matches_last_picture = false;
     return;
   }
-  if (drawn) transfer_to_draw_surface(picture);
+  if (drawn) transfer_to_draw_surface(canvas.drawing, report.picture == kPictureListed);
   HDC window_dc = GetDC(plugin.display_window);
   if (!window_dc) return;
   BitBlt(window_dc, 0, 0, kWorldWidth, kWorldHeight, plugin.draw_surface.dc, 0, 0, SRCCOPY);
@@ -116,8 +121,6 @@ static void present_to_window(const PixelBuffer& picture, void* context) {
 static void load_world() {
   world_load_state(world);
   canvas_load_state(canvas);
-  canvas.sink = present_to_window;
-  canvas.sink_context = &world;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
@@ -247,14 +250,17 @@ static int32_t plugin_init(PluginModule* module) {
   host_request(kHostSetDisplayWindow, reinterpret_cast<WPARAM>(plugin.display_window));
 
   plugin.draw_surface = create_draw_surface();
-  plugin.background_surface = create_surface(BLACK_BRUSH);
 
   ShowWindow(frame, SW_SHOWNORMAL);
   return 0;
 }
 
+// The world starts from the calendar second of its first frame, so that each run of
+// the player shows a world of its own; the clock is read here, never in the world.
 static int32_t plugin_render(PluginModule* module) {
-  return frame_step(world, canvas, module->spectrum);
+  const uint32_t seed = world.frame_count == 0 ? static_cast<uint32_t>(std::time(nullptr)) : 0;
+  present_to_window(frame_step(world, canvas, module->spectrum, seed));
+  return 0;
 }
 
 static void plugin_quit(PluginModule* module) {
@@ -264,7 +270,6 @@ static void plugin_quit(PluginModule* module) {
   host_request(kHostSetDisplayWindow, 0);
   save_position(module->instance, module->description);
   release_surface(plugin.draw_surface);
-  release_surface(plugin.background_surface);
   if (frame_record.window) {
     SetForegroundWindow(plugin.current_module->parent_window);
     DestroyWindow(frame_record.window);

@@ -107,7 +107,6 @@ struct PluginState {
   int32_t view_height;
   HWND display_window;
   Surface draw_surface;
-  Surface background_surface;
   int32_t command_toggle;
 };
 

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -10,19 +11,6 @@
 namespace {
 
 const std::vector<uint8_t> kSilence(kSpectrumBytes, 0);
-
-struct Clock {
-  uint32_t seconds;
-  int32_t calls;
-};
-
-uint32_t read_clock(void* context) {
-  auto* clock = static_cast<Clock*>(context);
-  ++clock->calls;
-  return clock->seconds;
-}
-
-void count_shown(const PixelBuffer&, void* context) { ++*static_cast<int32_t*>(context); }
 
 int32_t pixels_not(const PixelBuffer& b, uint8_t value) {
   int32_t n = 0;
@@ -82,29 +70,30 @@ int32_t alive_count(const World& w) {
 TEST(FrameStep, WaitsOutTheStartUpThenSpawnsTheFirstAgentOnItsHome) {
   auto w = make_world();
   auto canvas = make_canvas();
-  Clock clock{4242, 0};
-  w->calendar_seconds = read_clock;
-  w->calendar_context = &clock;
-  int32_t shown = 0;
-  canvas->sink = count_shown;
-  canvas->sink_context = &shown;
   w->cells[cell_index(10, 10)] = 1;  // a lone cell dies at the first Life step
   world_reindex(*w);
-  for (int32_t f = 0; f <= kStartupFrames; ++f)
-    ASSERT_EQ(frame_step(*w, *canvas, kSilence.data()), 0);
+  for (int32_t f = 0; f <= kStartupFrames; ++f) {
+    // Only the first frame's seed is taken.
+    const FrameReport report = frame_step(*w, *canvas, kSilence.data(), f == 0 ? 4242u : 1000u + f);
+    ASSERT_EQ(report.picture, kPictureKept) << "frame " << f;
+    ASSERT_EQ(report.births + report.deaths + report.agents_counted, 0) << "frame " << f;
+  }
   EXPECT_EQ(w->frame_count, 151);
-  EXPECT_EQ(clock.calls, 1);
   EXPECT_EQ(w->random_state, 4242u);  // seeded, never drawn
   EXPECT_EQ(w->limits.gene_max[35], 50000);
   EXPECT_EQ(w->cells[cell_index(10, 10)], 1);
   EXPECT_EQ(alive_count(*w), 0);
-  EXPECT_EQ(shown, 151);
   EXPECT_EQ(pixels_not(canvas->drawing, 255), 0);
   EXPECT_EQ(w->background_level, 255.0f);
 
-  EXPECT_EQ(frame_step(*w, *canvas, kSilence.data()), 0);
+  const FrameReport first = frame_step(*w, *canvas, kSilence.data(), 99);
   EXPECT_EQ(w->frame_count, 152);
-  EXPECT_EQ(shown, 152);
+  EXPECT_EQ(first.picture, kPictureRedrawn);  // the white start-up picture is gone
+  EXPECT_EQ(first.births, 1);
+  EXPECT_EQ(first.deaths, 0);
+  EXPECT_EQ(first.agents_counted, 1);  // the newcomer alone
+  EXPECT_EQ(first.reseeding_started, 0);  // re-seeding was on from the start
+  EXPECT_EQ(first.cull, 0);
   EXPECT_EQ(w->cells[cell_index(10, 10)], 0);
   EXPECT_EQ(pixels_not(canvas->drawing, 0), 0);  // drawn before the newcomer arrived
   Lcg g{4242};
@@ -121,16 +110,14 @@ TEST(FrameStep, WaitsOutTheStartUpThenSpawnsTheFirstAgentOnItsHome) {
   EXPECT_EQ(t.pos_y[0], t.home_y[0]);
   EXPECT_EQ(t.energy[0], static_cast<float>(genes[5] / 2));  // gene 5 is 117 here: 58
   EXPECT_EQ(t.age[0], 0);
-  EXPECT_EQ(clock.calls, 1);
+  // From here on only the pixels a draw touches change.
+  EXPECT_EQ(frame_step(*w, *canvas, kSilence.data(), 99).picture, kPictureListed);
 }
 
 TEST(FrameStep, EarlySimulatedFramesDrawPlantingTestGenomeAndDiscardInOrder) {
   auto w = make_world();
   auto canvas = make_canvas();
-  Clock clock{777, 0};
-  w->calendar_seconds = read_clock;
-  w->calendar_context = &clock;
-  for (int32_t f = 0; f < 161; ++f) frame_step(*w, *canvas, kSilence.data());
+  for (int32_t f = 0; f < 161; ++f) frame_step(*w, *canvas, kSilence.data(), 777);
   Lcg g{777};
   int32_t genes[kGeneCount];
   for (int32_t f = 0; f < 10; ++f) replay_reseeding_frame(g, *w, genes);
@@ -156,8 +143,12 @@ TEST(FrameStep, PopulationPolicyThresholds) {
     auto w = simulating(state, c.spawn_mode);
     populate(*w, c.agents);
     w->reseed_genome[6] = 33;  // survivors of a crash get twice the last gene 6 drawn
-    frame_step(*w, *canvas, kSilence.data());
+    const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
     EXPECT_EQ(w->spawn_mode, c.want_spawn_mode) << c.agents << " agents";
+    EXPECT_EQ(report.agents_counted, c.agents + c.spawn_mode) << c.agents << " agents";
+    EXPECT_EQ(report.reseeding_started, c.spawn_mode == 0 && c.want_spawn_mode == 1 ? 1 : 0) << c.agents;
+    EXPECT_EQ(report.births, c.spawn_mode) << c.agents << " agents";
+    EXPECT_EQ(report.deaths + report.cull, 0) << c.agents << " agents";
     EXPECT_EQ(draws_between(state, w->random_state, 100), c.draws) << c.agents << " agents";
     int32_t wrong = 0;
     for (int32_t s = 0; s < c.agents; ++s)
@@ -185,7 +176,10 @@ TEST(FrameStep, MoreThan1000AgentsAreCulledAfterTheGridWasDrawn) {
     }
     world_reindex(*w);
     auto canvas = make_canvas();
-    frame_step(*w, *canvas, kSilence.data());
+    const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
+    EXPECT_EQ(report.cull, random_kind ? kCullRandom : kCullCrowding);
+    EXPECT_EQ(report.agents_counted, 1001);
+    EXPECT_EQ(report.deaths, 1001 - alive_count(*w));
     const uint8_t* shown = canvas->drawing.rgb[300][600];
     EXPECT_EQ(shown[2], 102);  // background level 100 + 2 in this silent frame
     int32_t grid_left = 0;
@@ -218,6 +212,51 @@ TEST(FrameStep, MoreThan1000AgentsAreCulledAfterTheGridWasDrawn) {
   }
 }
 
+// The buckets hold for the whole simulated frame: an agent re-seeded in the frame that
+// culls, moved to its home after spawning, is culled for crowding by where it stands.
+TEST(FrameStep, ACrowdingCullSeesTheAgentReseededInTheSameFrameOnItsHome) {
+  constexpr int32_t kAgents = 1001;
+  // The populated agents' own crowding survivors: slot order decides, and the newcomer,
+  // in the highest slot, cannot change them.
+  std::vector<std::pair<int32_t, int32_t>> survivors;
+  for (int32_t i = 0; i < kAgents; ++i) {
+    const int32_t x = 12 + 12 * (i % 82), y = 12 + 12 * (i / 82);
+    bool near = false;
+    for (const auto& s : survivors) near |= city_distance(x, y, s.first, s.second) < 20;
+    if (!near) survivors.push_back({x, y});
+  }
+  auto scratch = make_world();
+  set_default_gene_limits(*scratch);
+  // No planting, a genome whose home lies within 19 of a survivor, a crowding cull.
+  const uint32_t state = find_state([&](Lcg& g) {
+    if (!no_planting(g)) return false;
+    int32_t genes[kGeneCount];
+    for (int32_t i = 0; i < kGeneCount; ++i) {
+      genes[i] = g.range(scratch->limits.gene_init_lo[i], scratch->limits.gene_init_hi[i]);
+    }
+    if (g.range(0, 2) == 1) return false;
+    scratch->agents.alive[0] = 0;
+    const int32_t s = spawn_agent(*scratch, 0, 0, genes);
+    for (const auto& v : survivors) {
+      if (city_distance(scratch->agents.home_x[s], scratch->agents.home_y[s], v.first, v.second) < 20) return true;
+    }
+    return false;
+  });
+  auto w = simulating(state, 1);
+  populate(*w, kAgents);
+  auto canvas = make_canvas();
+  const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
+  ASSERT_EQ(report.cull, kCullCrowding);
+  const AgentTable& t = w->agents;
+  EXPECT_EQ(t.pos_x[kAgents], t.home_x[kAgents]);
+  EXPECT_EQ(t.pos_y[kAgents], t.home_y[kAgents]);
+  EXPECT_EQ(t.alive[kAgents], 0);
+  int32_t alive = 0;
+  for (int32_t i = 0; i < kAgents; ++i) alive += t.alive[i];
+  EXPECT_EQ(alive, static_cast<int32_t>(survivors.size()));
+  EXPECT_EQ(report.births - report.deaths, alive - kAgents);
+}
+
 TEST(CullPopulation, CrowdingKeepsLowerSurvivorsAtLeast20ApartAndDoublesTheirEnergy) {
   const struct {
     int32_t slot, x, y;
@@ -236,7 +275,9 @@ TEST(CullPopulation, CrowdingKeepsLowerSurvivorsAtLeast20ApartAndDoublesTheirEne
   }
   w->cells[7] = w->neighbours[7] = 1;
   w->next_cells[7] = w->claimed[7] = w->dead_run[7] = 1;
+  agent_buckets_build(*w);  // as the frame step has them when it culls
   cull_population(*w, kCullCrowding);
+  EXPECT_EQ(w->deaths_counted, 2);
   for (const auto& a : agents) {
     EXPECT_EQ(t.alive[a.slot], a.alive_after) << "slot " << a.slot;
     EXPECT_EQ(t.energy[a.slot], a.energy_after) << "slot " << a.slot;
@@ -259,7 +300,10 @@ TEST(FrameStep, AgentsAreUpdatedAsTheLoopFindsThem) {
   t.energy[rival] = 1.0f;
   t.alive[gap] = 0;
   auto canvas = make_canvas();
-  frame_step(*w, *canvas, kSilence.data());
+  const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
+  EXPECT_EQ(report.births, 1);
+  EXPECT_EQ(report.deaths, 1);
+  EXPECT_EQ(report.agents_counted, 2);  // the parent and its child; the rival never had a turn
   EXPECT_EQ(t.alive[rival], 0);  // lost to the parent before its own turn
   EXPECT_EQ(t.age[rival], 0);
   EXPECT_EQ(t.pos_x[rival], 503);
@@ -276,7 +320,7 @@ TEST(FrameStep, AScanSeesEarlierAgentsWhereTheyHaveJustMoved) {
   t.energy[rival] = 149.0f;
   t.energy[walker] = 120.0f;
   auto canvas = make_canvas();
-  frame_step(*w, *canvas, kSilence.data());
+  frame_step(*w, *canvas, kSilence.data(), 0);
   EXPECT_EQ(t.alive[walker], 0);
   EXPECT_EQ(t.food_eaten[rival], 120);
 }
@@ -306,7 +350,7 @@ TEST(FrameStep, RandomPlantingAddressesTheDrawnRowLinearlyWithinThePlanes) {
     auto w = simulating(state, 0);
     for (int32_t s = 0; s < kMaxAgents; ++s) w->agents.genome[s][23] = 13;  // plants (x + 1, y)
     auto canvas = make_canvas();
-    frame_step(*w, *canvas, kSilence.data());
+    frame_step(*w, *canvas, kSilence.data(), 0);
     Lcg g{state};
     int32_t slot = 0, element = 0;
     draws(g, slot, element);
@@ -324,7 +368,27 @@ TEST(FrameStep, FrameCountStopsAtInt32Max) {
   auto w = simulating(5, 1);
   w->frame_count = std::numeric_limits<int32_t>::max();
   auto canvas = make_canvas();
-  EXPECT_EQ(frame_step(*w, *canvas, kSilence.data()), 0);
+  EXPECT_EQ(frame_step(*w, *canvas, kSilence.data(), 0).births, 1);
   EXPECT_EQ(w->frame_count, std::numeric_limits<int32_t>::max());
   EXPECT_EQ(w->agents.alive[0], 1);
+}
+
+// The report's births and deaths are counted where they happen, not from a census, so
+// a census must agree with them after every frame, through breeding, fights, old age
+// and starvation alike.
+TEST(FrameReport, BirthsLessDeathsFollowTheCensusFrameByFrame) {
+  auto w = make_world();
+  auto canvas = make_canvas();
+  int32_t population = 0;
+  int64_t births = 0, deaths = 0;
+  for (int32_t f = 0; f < 1500; ++f) {
+    const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 26);
+    population += report.births - report.deaths;
+    births += report.births;
+    deaths += report.deaths;
+    ASSERT_EQ(alive_count(*w), population) << "frame " << f + 1;
+    ASSERT_EQ(report.picture == kPictureKept, f <= kStartupFrames) << "frame " << f + 1;
+  }
+  EXPECT_GT(births, 150);  // more than re-seeding alone brings
+  EXPECT_GT(deaths, 50);
 }

@@ -1,5 +1,6 @@
 #include "test_support.h"
 #include "world/genome.h"
+#include "world/renderer.h"
 
 namespace {
 
@@ -139,15 +140,31 @@ TEST(MutateGenome, FixedGenesAndSpawnedSitesNeverMove) {
   EXPECT_EQ(w->agents.away_y[slot], 40);
 }
 
-TEST(GeneBit, SetOnlyAboveTheMidpointOfTheInitialRange) {
+// A gene shows as its sprite pixel (column gene % 6, row gene / 6 of the 6 x 6
+// sprite from two left of and two above the agent) only above the midpoint of its
+// initial range, the midpoint rounded down.
+TEST(SpriteBit, SetOnlyAboveTheMidpointOfTheInitialRange) {
   const struct {
     int32_t gene, value, bit;
   } cases[] = {{0, 40, 0}, {0, 41, 1},    {5, 150, 0},   {5, 151, 1}, {33, 4, 0},
                {33, 5, 1}, {35, 7500, 0}, {35, 7501, 1}, {2, 167, 0}, {2, 168, 1},
                {10, 5, 0}, {10, 6, 1},    {4, 20, 0},    {4, 21, 1},  {33, -3, 0}};
   auto w = limited_world();
+  auto canvas = make_canvas();
+  std::memset(canvas->background.rgb, 9, sizeof canvas->background.rgb);  // a sprite may be black
+  AgentTable& t = w->agents;
+  t.alive[9] = 1;
+  t.pos_x[9] = 500;
+  t.pos_y[9] = 200;
+  t.energy[9] = 1.0f;
   for (const auto& c : cases) {
-    w->agents.genome[9][c.gene] = c.value;
-    EXPECT_EQ(gene_bit(*w, 9, c.gene), c.bit) << "gene " << c.gene << " = " << c.value;
+    std::memset(t.genome[9], 0, sizeof t.genome[9]);  // no gene above its midpoint
+    t.genome[9][kGeneTravelReserve] = 1;               // full brightness
+    t.genome[9][c.gene] = c.value;
+    draw_world(*w, canvas->drawing, canvas->background);
+    const int32_t x = 500 + c.gene % 6 - 2;
+    const int32_t y = 200 + c.gene / 6 - 2;
+    const bool shown = std::memcmp(canvas->drawing.rgb[y][x], canvas->background.rgb[y][x], 3) != 0;
+    EXPECT_EQ(shown, c.bit == 1) << "gene " << c.gene << " = " << c.value;
   }
 }

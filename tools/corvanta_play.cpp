@@ -232,12 +232,6 @@ struct Player {
   bool log = false;
 };
 
-void remember_picture(const PixelBuffer& picture, void* context) {
-  static_cast<Player*>(context)->picture = &picture;
-}
-
-uint32_t fixed_seed(void* context) { return *static_cast<const uint32_t*>(context); }
-
 // The sample frame being heard now. The device is fed a buffer ahead, so a file's clock
 // runs one buffer behind what was handed over, and moves on smoothly between hand-overs
 // by the time since the last one. Live input is analysed as it arrives.
@@ -512,13 +506,8 @@ int play(Session& s, const PlayOptions& options) {
   if (!analyser_open(s.analyser, p.sample_rate, error)) return fail(error);
 
   const uint32_t seed = options.seed_given ? options.seed : static_cast<uint32_t>(std::time(nullptr));
-  uint32_t seed_value = seed;
   world_load_state(s.world);
-  s.world.calendar_seconds = fixed_seed;
-  s.world.calendar_context = &seed_value;
   canvas_load_state(s.canvas);
-  s.canvas.sink = remember_picture;
-  s.canvas.sink_context = &p;
 
   if (SDL_Init(SDL_INIT_EVENTS) != 0) return fail(std::string("cannot start SDL: ") + SDL_GetError());
   if (!open_audio(p, options, error)) {
@@ -565,7 +554,8 @@ int play(Session& s, const PlayOptions& options) {
         } else {
           track_frame_spectrum(s.analyser, s.track, p.frames, s.spectrum);
         }
-        frame_step(s.world, s.canvas, s.spectrum);
+        frame_step(s.world, s.canvas, s.spectrum, seed);
+        p.picture = &s.canvas.drawing;
         ++p.frames;
         ++stepped;
         if (p.frames == options.stop_after) break;

@@ -4,38 +4,59 @@
 #include "world/life_grid.h"
 #include "world/senses.h"
 
-// Fields are read from the table at every step rather than cached: an agent that
-// breeds after dying can hand its own slot to its child, and the rest of the turn
-// then acts on the child.
-void update_agent(World& world, int32_t a) {
+// Each step reads the agent's fields from the table rather than from values cached by
+// an earlier step: an agent that breeds after dying can hand its own slot to its
+// child, and the rest of the turn then acts on the child.
+namespace {
+
+// Below this radius a forager searches at every update; at kFailedSearchRadius its
+// next failure kills it.
+constexpr int32_t kPacedSearchRadius = 50;
+constexpr int32_t kFailedSearchRadius = 1000;
+// The radius stops wearing down once it is this small.
+constexpr int32_t kLeastWornRadius = 20;
+// A child is born this far up and to the left of its parent, on both axes.
+constexpr int32_t kChildOffset = 5;
+
+// This update's move: the distances to the target before it and the steps taken.
+struct Walk {
+  int64_t dx, dy;
+  int32_t step_x, step_y;
+};
+
+// Gene 33 records which ninth of the grid's width the agent stands in. The product
+// needs 64 bits only far off the grid, and a 32-bit build divides 64 bits in a
+// library call.
+inline void mark_position(AgentTable& t, int32_t a) {
+  const int32_t x = t.pos_x[a];
+  constexpr int32_t kNineFits = INT32_MAX / 9;
+  t.genome[a][kGenePositionMarker] =
+      x >= -kNineFits && x <= kNineFits ? x * 9 / kWorldWidth
+                                        : static_cast<int32_t>(static_cast<int64_t>(x) * 9 / kWorldWidth);
+}
+
+// A genome that cannot work: an energy ceiling too close to the travel reserve, a
+// roaming range beyond the planting radius, or sites closer together than that range.
+inline void check_genome(World& world, int32_t a) {
+  const AgentTable& t = world.agents;
+  const int32_t* g = t.genome[a];
+  const int32_t roaming = g[kGeneHomeRadius] + g[kGeneRoamingMargin];
+  if (g[kGeneEnergyCeiling] - g[kGeneTravelReserve] <= 10) agent_dies(world, a);
+  if (roaming > g[kGenePlantingRadius]) agent_dies(world, a);
+  if (city_distance(t.home_x[a], t.home_y[a], t.away_x[a], t.away_y[a]) < roaming) agent_dies(world, a);
+}
+
+inline void grow_older(World& world, int32_t a) {
   AgentTable& t = world.agents;
-
-  // Position marker. The product needs 64 bits only far off the grid, and a 32-bit
-  // build divides 64 bits in a library call.
-  {
-    const int32_t x = t.pos_x[a];
-    constexpr int32_t kNineFits = INT32_MAX / 9;
-    t.genome[a][33] = x >= -kNineFits && x <= kNineFits ? x * 9 / 1000
-                                                        : static_cast<int32_t>(static_cast<int64_t>(x) * 9 / 1000);
-  }
-
-  // Genome checks.
-  {
-    const int32_t* g = t.genome[a];
-    if (g[5] - g[6] <= 10) t.alive[a] = 0;
-    if (g[16] + g[32] > g[11]) t.alive[a] = 0;
-    if (city_distance(t.home_x[a], t.home_y[a], t.away_x[a], t.away_y[a]) < g[16] + g[32]) {
-      t.alive[a] = 0;
-    }
-  }
-
-  // Age.
   t.age[a] += 1;
-  if (t.age[a] > t.genome[a][35]) t.alive[a] = 0;
+  if (t.age[a] > t.genome[a][kGeneLifespan]) agent_dies(world, a);
+}
 
-  contact_scan(world, a);
-
-  // Search pacing: a target search only once the pause has run out.
+// Whether the agent has a target this update: it keeps the old one while its pause
+// runs, and a forager whose pause is over searches for food. The wider its search
+// radius, the longer the next pause.
+inline int32_t pace_search(World& world, int32_t a) {
+  AgentTable& t = world.agents;
   int32_t found;
   if (t.pause_count[a] < t.pause_length[a]) {
     found = 1;
@@ -44,101 +65,146 @@ void update_agent(World& world, int32_t a) {
     t.pause_count[a] = 0;
     found = t.mode[a] == kModeForage ? find_food(world, a) : 0;
   }
+  t.pause_length[a] = t.search_radius[a] > kPacedSearchRadius ? t.search_radius[a] * 20 / 1000 : 0;
+  return found;
+}
 
-  // The wider the last search, the longer until the next.
-  t.pause_length[a] = t.search_radius[a] > 50 ? t.search_radius[a] * 20 / 1000 : 0;
-
-  if (found == 0 && t.mode[a] == kModeForage) {
-    if (t.search_radius[a] >= 1000) {
-      t.alive[a] = 0;
-    } else {
-      t.search_radius[a] = 1000;
-    }
+// A forager that found nothing searches the widest rings next time, and dies if it
+// already had.
+inline void widen_search_or_die(World& world, int32_t a) {
+  AgentTable& t = world.agents;
+  if (t.search_radius[a] >= kFailedSearchRadius) {
+    agent_dies(world, a);
   } else {
-    // Target by mode.
-    const int32_t mode = t.mode[a];
-    if (mode == kModeHome) {
-      t.target_x[a] = t.home_x[a];
-      t.target_y[a] = t.home_y[a];
-    } else if (mode == kModeAway) {
-      t.target_x[a] = t.away_x[a];
-      t.target_y[a] = t.away_y[a];
-    } else if (mode == kModeMate && found == 0) {
-      t.target_x[a] = t.home_x[a];
-      t.target_y[a] = t.home_y[a];
-      if (t.target_x[a] == t.pos_x[a] && t.target_y[a] == t.pos_y[a]) {
-        const int32_t child = spawn_agent(world, t.pos_x[a] - 5, t.pos_y[a] - 5, t.genome[a]);
-        if (child != kNoSlot) {
-          const int32_t scale = rand_range(world, 0, 3);
-          mutate_genome(world, child, static_cast<float>(scale));
-        }
-        t.food_eaten[a] = 0;
-      }
-    }
+    t.search_radius[a] = kFailedSearchRadius;
+  }
+}
 
-    // Move: the row, then the column. A step toward a larger coordinate that would
-    // pass the target is taken back; one toward a smaller coordinate is kept.
-    // The distances in 64 bits: a world loaded from a file may put an agent anywhere.
-    const int64_t dx = t.pos_x[a] > t.target_x[a] ? int64_t{t.pos_x[a]} - t.target_x[a]
-                                                  : int64_t{t.target_x[a]} - t.pos_x[a];
-    const int64_t dy = t.pos_y[a] > t.target_y[a] ? int64_t{t.pos_y[a]} - t.target_y[a]
-                                                  : int64_t{t.target_y[a]} - t.pos_y[a];
-    const int32_t step_x = dx > t.genome[a][8] ? t.genome[a][9] : 1;
-    const int32_t step_y = dy > t.genome[a][8] ? t.genome[a][9] : 1;
-    if (t.target_y[a] > t.pos_y[a]) t.pos_y[a] += step_y;
-    if (t.target_y[a] < t.pos_y[a]) t.pos_y[a] -= step_y;
-    if (t.target_x[a] > t.pos_x[a]) t.pos_x[a] += step_x;
-    if (t.target_x[a] < t.pos_x[a]) t.pos_x[a] -= step_x;
-    agent_buckets_place(world, a);
+// The breeding itself costs the parent nothing but the food it gathered. The child's
+// genes mutate by a scale of 0 to 3; no scale is drawn when the table is full.
+inline void breed(World& world, int32_t a) {
+  AgentTable& t = world.agents;
+  const int32_t child = spawn_agent(world, t.pos_x[a] - kChildOffset, t.pos_y[a] - kChildOffset, t.genome[a]);
+  if (child != kNoSlot) {
+    const int32_t scale = rand_range(world, 0, 3);
+    mutate_genome(world, child, static_cast<float>(scale));
+  }
+  t.food_eaten[a] = 0;
+}
 
-    // The search radius wears down with the steps taken.
-    if (t.search_radius[a] > 20) t.search_radius[a] -= step_x + step_y;
+// Home and away agents head for their sites; a mate without a kept target heads home
+// and breeds once it stands there. A forager keeps the target its search set.
+inline void choose_target(World& world, int32_t a, int32_t found) {
+  AgentTable& t = world.agents;
+  const int32_t mode = t.mode[a];
+  if (mode == kModeHome) {
+    t.target_x[a] = t.home_x[a];
+    t.target_y[a] = t.home_y[a];
+  } else if (mode == kModeAway) {
+    t.target_x[a] = t.away_x[a];
+    t.target_y[a] = t.away_y[a];
+  } else if (mode == kModeMate && found == 0) {
+    t.target_x[a] = t.home_x[a];
+    t.target_y[a] = t.home_y[a];
+    if (t.target_x[a] == t.pos_x[a] && t.target_y[a] == t.pos_y[a]) breed(world, a);
+  }
+}
 
-    // Eating; walking costs energy only when nothing was eaten.
-    if (t.mode[a] == kModeForage) {
-      const int32_t n = eat_at(world, t.pos_x[a], t.pos_y[a]);
-      t.energy[a] = t.energy[a] + static_cast<float>(n);
-      if (n > 0) {
-        // Wrapping, as the counter would on the machine: fights can leave it anywhere.
-        t.food_eaten[a] = static_cast<int32_t>(static_cast<uint32_t>(t.food_eaten[a]) + static_cast<uint32_t>(n));
-      } else if (t.energy[a] > 0.0f) {
-        const double cost = (step_x + step_y) * (t.genome[a][10] / 60.0);
-        t.energy[a] = t.energy[a] - static_cast<float>(cost);
-      }
-    }
+// The row, then the column: a long step beyond the step threshold, else one cell. A
+// step toward a larger coordinate that would pass the target is taken back; one toward
+// a smaller coordinate is kept, and may overshoot. The distances are taken in 64 bits:
+// a world loaded from a file may put an agent anywhere.
+inline Walk walk_toward_target(World& world, int32_t a) {
+  AgentTable& t = world.agents;
+  Walk w;
+  w.dx = t.pos_x[a] > t.target_x[a] ? int64_t{t.pos_x[a]} - t.target_x[a] : int64_t{t.target_x[a]} - t.pos_x[a];
+  w.dy = t.pos_y[a] > t.target_y[a] ? int64_t{t.pos_y[a]} - t.target_y[a] : int64_t{t.target_y[a]} - t.pos_y[a];
+  w.step_x = w.dx > t.genome[a][kGeneStepThreshold] ? t.genome[a][kGeneLongStep] : 1;
+  w.step_y = w.dy > t.genome[a][kGeneStepThreshold] ? t.genome[a][kGeneLongStep] : 1;
+  if (t.target_y[a] > t.pos_y[a]) t.pos_y[a] += w.step_y;
+  if (t.target_y[a] < t.pos_y[a]) t.pos_y[a] -= w.step_y;
+  if (t.target_x[a] > t.pos_x[a]) t.pos_x[a] += w.step_x;
+  if (t.target_x[a] < t.pos_x[a]) t.pos_x[a] -= w.step_x;
+  agent_buckets_place(world, a);
+  // The radius wears down by the steps taken, whether or not the agent moved.
+  if (t.search_radius[a] > kLeastWornRadius) t.search_radius[a] -= w.step_x + w.step_y;
+  return w;
+}
 
-    // Planting near the site the agent is heading for, once every gene 4 updates.
-    if ((t.mode[a] == kModeHome || t.mode[a] == kModeAway) && dx + dy < t.genome[a][11]) {
-      if (t.plant_counter[a] == 0) {
-        const int32_t n = plant_at(world, t.pos_x[a], t.pos_y[a], a);
-        t.energy[a] = t.energy[a] - static_cast<float>(2 * n);
-      }
-      t.plant_counter[a] += 1;
-      if (t.plant_counter[a] >= t.genome[a][4]) t.plant_counter[a] = 0;
-    }
+// A forager eats where it now stands; walking costs it energy only when it ate nothing.
+inline void eat_or_pay_for_walking(World& world, int32_t a, const Walk& w) {
+  AgentTable& t = world.agents;
+  if (t.mode[a] != kModeForage) return;
+  const int32_t n = eat_at(world, t.pos_x[a], t.pos_y[a]);
+  t.energy[a] = t.energy[a] + static_cast<float>(n);
+  if (n > 0) {
+    // Wrapping, as the counter would on the machine: fights can leave it anywhere.
+    t.food_eaten[a] = static_cast<int32_t>(static_cast<uint32_t>(t.food_eaten[a]) + static_cast<uint32_t>(n));
+  } else if (t.energy[a] > 0.0f) {
+    const double cost = (w.step_x + w.step_y) * (t.genome[a][kGeneWalkingCost] / 60.0);
+    t.energy[a] = t.energy[a] - static_cast<float>(cost);
+  }
+}
 
-    // Mode changes, each seeing the mode the previous one left.
-    const int32_t* g = t.genome[a];
-    if (t.mode[a] == kModeHome && t.food_eaten[a] > g[13] / 8.0) t.mode[a] = kModeMate;
-    if (t.mode[a] == kModeMate && t.food_eaten[a] < g[13]) t.mode[a] = kModeForage;
-    if (t.mode[a] == kModeForage && static_cast<double>(t.energy[a]) >= g[5]) t.mode[a] = kModeHome;
-    const int32_t from_home = city_distance(t.pos_x[a], t.pos_y[a], t.home_x[a], t.home_y[a]);
-    if (t.mode[a] == kModeHome) {
-      if (static_cast<double>(t.energy[a]) < g[6]) {
-        t.mode[a] = kModeForage;
-      } else if (from_home < g[16]) {
-        t.mode[a] = kModeAway;
-      }
-    }
-    if (t.mode[a] == kModeAway) {
-      if (static_cast<double>(t.energy[a]) < g[6]) {
-        t.mode[a] = kModeForage;
-      } else if (from_home - g[32] >= g[16]) {
-        t.mode[a] = kModeHome;
-      }
+// Near the site it heads for (measured before the move), an agent plants once every
+// planting period; the counter keeps its phase while the agent is away.
+inline void plant_near_site(World& world, int32_t a, const Walk& w) {
+  AgentTable& t = world.agents;
+  if ((t.mode[a] != kModeHome && t.mode[a] != kModeAway) || w.dx + w.dy >= t.genome[a][kGenePlantingRadius]) return;
+  if (t.plant_counter[a] == 0) {
+    const int32_t n = plant_at(world, t.pos_x[a], t.pos_y[a], a);
+    t.energy[a] = t.energy[a] - static_cast<float>(2 * n);
+  }
+  t.plant_counter[a] += 1;
+  if (t.plant_counter[a] >= t.genome[a][kGenePlantingPeriod]) t.plant_counter[a] = 0;
+}
+
+// Each test sees the mode the one before left, so several changes can follow each
+// other in one update.
+inline void change_mode(AgentTable& t, int32_t a) {
+  const int32_t* g = t.genome[a];
+  if (t.mode[a] == kModeHome && t.food_eaten[a] > g[kGeneBreedingNeed] / 8.0) t.mode[a] = kModeMate;
+  if (t.mode[a] == kModeMate && t.food_eaten[a] < g[kGeneBreedingNeed]) t.mode[a] = kModeForage;
+  if (t.mode[a] == kModeForage && static_cast<double>(t.energy[a]) >= g[kGeneEnergyCeiling]) t.mode[a] = kModeHome;
+  const int32_t from_home = city_distance(t.pos_x[a], t.pos_y[a], t.home_x[a], t.home_y[a]);
+  if (t.mode[a] == kModeHome) {
+    if (static_cast<double>(t.energy[a]) < g[kGeneTravelReserve]) {
+      t.mode[a] = kModeForage;
+    } else if (from_home < g[kGeneHomeRadius]) {
+      t.mode[a] = kModeAway;
     }
   }
+  if (t.mode[a] == kModeAway) {
+    if (static_cast<double>(t.energy[a]) < g[kGeneTravelReserve]) {
+      t.mode[a] = kModeForage;
+    } else if (from_home - g[kGeneRoamingMargin] >= g[kGeneHomeRadius]) {
+      t.mode[a] = kModeHome;
+    }
+  }
+}
 
-  // Exhaustion.
-  if (t.energy[a] <= 0.0f) t.alive[a] = 0;
+inline void die_if_exhausted(World& world, int32_t a) {
+  if (world.agents.energy[a] <= 0.0f) agent_dies(world, a);
+}
+
+}  // namespace
+
+void update_agent(World& world, int32_t a) {
+  AgentTable& t = world.agents;
+  mark_position(t, a);
+  check_genome(world, a);
+  grow_older(world, a);
+  contact_scan(world, a);
+  const int32_t found = pace_search(world, a);
+  if (found == 0 && t.mode[a] == kModeForage) {
+    // A failed search: no move, meal, planting or change of mode this update.
+    widen_search_or_die(world, a);
+  } else {
+    choose_target(world, a, found);
+    const Walk walk = walk_toward_target(world, a);
+    eat_or_pay_for_walking(world, a, walk);
+    plant_near_site(world, a, walk);
+    change_mode(t, a);
+  }
+  die_if_exhausted(world, a);
 }

@@ -82,8 +82,3 @@ void mutate_genome(World& world, int32_t agent, float scale) {
     mutate_gene(world, agent, i, amount);
   }
 }
-
-int32_t gene_bit(const World& world, int32_t agent, int32_t gene) {
-  const int32_t threshold = (world.limits.gene_init_lo[gene] + world.limits.gene_init_hi[gene]) / 2;
-  return world.agents.genome[agent][gene] > threshold ? 1 : 0;
-}

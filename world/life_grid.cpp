@@ -3,21 +3,20 @@
 #include <cstring>
 #include <initializer_list>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+// Every build the world is made for has SSE2: x86-64, and 32-bit x86 built with -msse2
+// so that its floating point matches. The grid's word-parallel passes rely on it.
+#if !defined(__SSE2__)
+#error "the world is built with SSE2"
 #endif
+#include <emmintrin.h>
 
 
 namespace {
 
-// The 8 cells around a cell, as element offsets in the column-major planes.
-constexpr int32_t kAround[8] = {-401, -1, 399, -400, 400, -399, 1, 401};
-
 inline bool in_plane(int32_t e) { return e >= 0 && e < kCellCount; }
 
 inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
-#if defined(__SSE2__)
-  if (e > 400 && e < kCellCount - 402) {
+  if (e > kColumnStep && e < kCellCount - kColumnStep - 2) {
     // A column's three counts are neighbours in the plane: one four-count add for
     // each of the three columns (the fourth count gets nothing), a third of the
     // operations of eight single adds, for every birth and death.
@@ -27,46 +26,43 @@ inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
       __m128i* p = reinterpret_cast<__m128i*>(plane + at);
       _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), values));
     };
-    add4(e - 401, side);
-    add4(e - 1, centre);
-    add4(e + 399, side);
+    add4(e - kColumnStep - kRowStep, side);
+    add4(e - kRowStep, centre);
+    add4(e + kColumnStep - kRowStep, side);
     return;
   }
-#else
-  if (e > 400 && e < kCellCount - 401) {
-    // Written out: a loop over the offsets is not unrolled at -O2, and this runs
-    // for every birth and death.
-    int32_t* p = plane + e;
-    p[-401] += amount;
-    p[-1] += amount;
-    p[399] += amount;
-    p[-400] += amount;
-    p[400] += amount;
-    p[-399] += amount;
-    p[1] += amount;
-    p[401] += amount;
-    return;
-  }
-#endif
   for (int32_t o : kAround) {
     if (in_plane(e + o)) plane[e + o] += amount;
   }
 }
 
 struct PatternCell {
-  int32_t offset;  // dx * 400 + dy
+  int32_t offset;  // dx * kColumnStep + dy
   int32_t gene;
-  int32_t threshold;
+  int32_t threshold;  // the gene plants its cell when above this
 };
 
-// Clockwise ring from the upper-left neighbour, then the four cells two away.
+constexpr int32_t kRingThreshold = 12;
+constexpr int32_t kFarThreshold = 5;
+
+// The ring clockwise from the upper-left neighbour, then the four cells two away:
+// above, below, left, right.
 constexpr PatternCell kPattern[12] = {
-    {-401, 20, 12}, {-1, 21, 12}, {399, 22, 12}, {400, 23, 12},
-    {401, 24, 12},  {1, 25, 12},  {-399, 26, 12}, {-400, 27, 12},
-    {-2, 28, 5},    {2, 29, 5},   {-800, 30, 5},  {800, 31, 5},
+    {-kColumnStep - kRowStep, kGenePlantingRing + 0, kRingThreshold},
+    {-kRowStep, kGenePlantingRing + 1, kRingThreshold},
+    {kColumnStep - kRowStep, kGenePlantingRing + 2, kRingThreshold},
+    {kColumnStep, kGenePlantingRing + 3, kRingThreshold},
+    {kColumnStep + kRowStep, kGenePlantingRing + 4, kRingThreshold},
+    {kRowStep, kGenePlantingRing + 5, kRingThreshold},
+    {-kColumnStep + kRowStep, kGenePlantingRing + 6, kRingThreshold},
+    {-kColumnStep, kGenePlantingRing + 7, kRingThreshold},
+    {-2 * kRowStep, kGenePlantingFar + 0, kFarThreshold},
+    {2 * kRowStep, kGenePlantingFar + 1, kFarThreshold},
+    {-2 * kColumnStep, kGenePlantingFar + 2, kFarThreshold},
+    {2 * kColumnStep, kGenePlantingFar + 3, kFarThreshold},
 };
 
-inline void track_planted(GridTracker& g, int32_t e) { track_cell(g, g.planted, g.planted_count, e); }
+inline void track_planted(WorldIndex& index, int32_t e) { track_cell(index, index.grid.planted, index.grid.planted_count, e); }
 
 inline bool on_grid(int32_t x, int32_t y) {
   return x >= 0 && x < kWorldWidth && y >= 0 && y < kWorldHeight;
@@ -108,7 +104,7 @@ inline void mark_around(GridTracker& g, int32_t x, int32_t y) {
 
 inline void mark_cell(GridTracker& g, int32_t x, int32_t y) { g.dirty_words[y] |= uint32_t{1} << (x >> 6); }
 
-inline void track_stale(GridTracker& g, int32_t e) { track_cell(g, g.stale, g.stale_count, e); }
+inline void track_stale(WorldIndex& index, int32_t e) { track_cell(index, index.grid.stale, index.grid.stale_count, e); }
 
 // The rule for one cell: 1 if a cell of this kind with this many live neighbours
 // lives in the next generation.
@@ -177,7 +173,7 @@ static void life_step_full(World& world) {
   g.planted_count = 0;
   g.claimed_count = 0;
   g.stale_count = 0;
-  g.needs_full_pass = 0;
+  world.index.tracking = 1;
 
   if (plane_is_zero(dead_run)) {
     // With no runs left over, the commit and counting passes come down to one
@@ -229,21 +225,6 @@ static void life_step_full(World& world) {
   food_index_build(world);
 }
 
-// Bit i: cell 64 * w + i + shift of the row is live (cells off the row are dead).
-template <int32_t shift>
-static inline uint64_t row_bits(const uint64_t* row, int32_t w) {
-  const uint64_t word = row[w];
-  if constexpr (shift == 0) {
-    return word;
-  } else if constexpr (shift > 0) {
-    const uint64_t after = w + 1 < kRowWords ? row[w + 1] : 0;
-    return word >> shift | after << (64 - shift);
-  } else {
-    const uint64_t before = w > 0 ? row[w - 1] : 0;
-    return word << -shift | before >> (64 + shift);
-  }
-}
-
 // Bitwise a + b + c: the sum bits and the carries.
 template <typename Bits>
 static inline void full_add(Bits a, Bits b, Bits c, Bits& sum, Bits& carry) {
@@ -252,7 +233,7 @@ static inline void full_add(Bits a, Bits b, Bits c, Bits& sum, Bits& carry) {
   carry = (a & b) | (c & ab);
 }
 
-// The rule for 64 cells at once (or 128, in two words): the eight neighbour bitmaps
+// The rule for 128 cells at once, two words to a register: the eight neighbour bitmaps
 // are added in bit-sliced full adders, count = ones + 2 * twos + 4 * (fours_a +
 // fours_b), and a cell lives next with a count of 3, or of 2 when it lives now.
 template <typename Bits>
@@ -269,10 +250,10 @@ static inline Bits life_rule(Bits alive, Bits n0, Bits n1, Bits n2, Bits n3, Bit
   return twos & ~(fours_a | fours_b) & (ones | alive);
 }
 
-#if defined(__SSE2__)
 static_assert(kRowWords % 2 == 0, "rows are worked out two words at a time");
 
-// Words w and w + 1 (w even) shifted as row_bits shifts one. Two words to a register
+// Words w and w + 1 (w even) of a bitmap row, shifted so that bit i of a word stands
+// for cell 64 * w + i + shift (cells off the row are dead). Two words to a register
 // also keep the 32-bit build's 64-bit arithmetic out of its few integer registers.
 template <int32_t shift>
 static inline __m128i row_pair(const uint64_t* row, int32_t w) {
@@ -289,7 +270,6 @@ static inline __m128i row_pair(const uint64_t* row, int32_t w) {
     return _mm_or_si128(_mm_slli_epi64(pair, -shift), _mm_srli_epi64(before, 64 + shift));
   }
 }
-#endif
 
 // Bits of the last word that lie beyond the grid's right edge: never live.
 constexpr uint64_t kLastWordCells = (kWorldWidth & 63) == 0 ? ~uint64_t{0} : (uint64_t{1} << (kWorldWidth & 63)) - 1;
@@ -301,9 +281,7 @@ constexpr uint64_t kLastWordCells = (kWorldWidth & 63) == 0 ? ~uint64_t{0} : (ui
 template <int32_t up, int32_t down>
 static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, const uint64_t* below) {
   const uint64_t* row = g.live_rows[y];
-  uint32_t words = g.sweep_words[y];
-#if defined(__SSE2__)
-  words &= 0x55555555u;  // the sweep marks words in pairs
+  uint32_t words = g.sweep_words[y] & 0x55555555u;  // the sweep marks words in pairs
   while (words != 0) {
     const int32_t w = __builtin_ctz(words);
     words &= words - 1;
@@ -313,17 +291,6 @@ static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, co
                                row_pair<down - 1>(below, w), row_pair<down>(below, w), row_pair<down + 1>(below, w)));
     if (w + 2 == kRowWords) g.next_rows[y][kRowWords - 1] &= kLastWordCells;
   }
-#else
-  while (words != 0) {
-    const int32_t w = __builtin_ctz(words);
-    words &= words - 1;
-    g.next_rows[y][w] =
-        life_rule(row[w], row_bits<up - 1>(above, w), row_bits<up>(above, w), row_bits<up + 1>(above, w),
-                  row_bits<-1>(row, w), row_bits<1>(row, w), row_bits<down - 1>(below, w),
-                  row_bits<down>(below, w), row_bits<down + 1>(below, w));
-    if (w + 1 == kRowWords) g.next_rows[y][w] &= kLastWordCells;
-  }
-#endif
 }
 
 // A cell is born or dies: the planes, the bitmap's neighbour counts, the food index
@@ -335,7 +302,7 @@ static inline void apply_change(World& world, int32_t x, int32_t y, int32_t born
   world.next_cells[e] = born;
   const int32_t amount = born ? 1 : -1;
   add_around(world.neighbours, e, amount);
-  if (world.index.food.active) food_count(world.index.food, x, y, amount);
+  food_count(world.index.food, x, y, amount);
   mark_around(g, x, y);
 }
 
@@ -344,13 +311,9 @@ static inline void apply_change(World& world, int32_t x, int32_t y, int32_t born
 static void life_step_tracked(World& world) {
   GridTracker& g = world.index.grid;
   for (int32_t y = 0; y < kWorldHeight; ++y) {
-#if defined(__SSE2__)
     // Words are worked out two at a time: both of a pair if either is marked.
     const uint32_t pairs = (g.dirty_words[y] | g.dirty_words[y] >> 1) & 0x55555555u;
     g.sweep_words[y] = pairs | pairs << 1;
-#else
-    g.sweep_words[y] = g.dirty_words[y];
-#endif
     g.dirty_words[y] = 0;
   }
 
@@ -379,7 +342,7 @@ static void life_step_tracked(World& world) {
     world.claimed[e] = 0;
     const int32_t x = e / kWorldHeight;
     const int32_t y = e - x * kWorldHeight;
-    if (food.active && live_at(g, x, y)) food_count(food, x, y, 1);
+    if (live_at(g, x, y)) food_count(food, x, y, 1);
   }
   g.claimed_count = 0;
 
@@ -411,7 +374,7 @@ static void life_step_tracked(World& world) {
 }
 
 void life_step(World& world) {
-  if (world.index.grid.needs_full_pass) {
+  if (!world.index.tracking) {
     life_step_full(world);
   } else {
     life_step_tracked(world);
@@ -422,7 +385,7 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
   if (!on_grid(x, y)) return 0;
   const int32_t centre = cell_index(x, y);
   if (world.cells[centre] != 1) return 0;
-  constexpr int32_t kEaten[5] = {0, 400, -400, 1, -1};
+  constexpr int32_t kEaten[5] = {0, kColumnStep, -kColumnStep, kRowStep, -kRowStep};
   int32_t eaten = 0;
   for (int32_t o : kEaten) {
     const int32_t e = centre + o;
@@ -434,7 +397,7 @@ int32_t eat_at(World& world, int32_t x, int32_t y) {
     const int32_t ey = e - ex * kWorldHeight;
     clear_live(world.index.grid, ex, ey);
     mark_around(world.index.grid, ex, ey);
-    track_stale(world.index.grid, e);
+    track_stale(world.index, e);
     eaten += 1;
   }
   return eaten;
@@ -452,7 +415,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
     if (world.neighbours[e] != 3) {
       world.neighbours[e] = 3;
       planted += 1;
-      track_planted(world.index.grid, e);
+      track_planted(world.index, e);
       mark_cell(world.index.grid, e / kWorldHeight, e % kWorldHeight);
     }
   }
@@ -461,7 +424,7 @@ int32_t plant_at(World& world, int32_t x, int32_t y, int32_t agent) {
 
 void wipe_grid(World& world) {
   GridTracker& g = world.index.grid;
-  if (g.needs_full_pass) {
+  if (!world.index.tracking) {
     std::memset(world.cells, 0, sizeof(world.cells));
     std::memset(world.neighbours, 0, sizeof(world.neighbours));
     return;
@@ -479,7 +442,7 @@ void wipe_grid(World& world) {
           if (in_plane(e + o)) world.neighbours[e + o] = 0;
         }
         mark_around(g, x, y);
-        track_stale(g, e);
+        track_stale(world.index, e);
       });
     }
   }

@@ -2,17 +2,13 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+// SSE2 is in every build the world is made for (life_grid.cpp says why).
 #include <emmintrin.h>
-#endif
 
 
 void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.drawing.rgb, 255, sizeof(canvas.drawing.rgb));
   std::memset(canvas.background.rgb, 0, sizeof(canvas.background.rgb));
-  canvas.sink = nullptr;
-  canvas.sink_context = nullptr;
-  canvas.background_plain = 1;
   canvas.background_colour[0] = canvas.background_colour[1] = canvas.background_colour[2] = 0;
   canvas.painted_valid = 0;
   canvas.changes_known = 0;
@@ -64,7 +60,6 @@ static_assert(kGeneCount == 36, "a sprite's genes are taken as 32 and 4");
 
 // The genes above their thresholds, as two masks: genes 0 to 31 and 32 to 35.
 static inline void shown_genes(const int32_t* genes, const int32_t* threshold, uint32_t shown[2]) {
-#if defined(__SSE2__)
   // Sixteen genes to a compare-and-pack; the plain loop costs four instructions a gene.
   auto above = [&](int32_t gene) {
     return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(genes + gene)),
@@ -77,14 +72,6 @@ static inline void shown_genes(const int32_t* genes, const int32_t* threshold, u
   };
   shown[0] = sixteen(0) | sixteen(16) << 16;
   shown[1] = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(above(32))));
-#else
-  shown[0] = 0;
-  shown[1] = 0;
-  for (int32_t gene = 0; gene < 32; ++gene) shown[0] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << gene;
-  for (int32_t gene = 32; gene < kGeneCount; ++gene) {
-    shown[1] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << (gene - 32);
-  }
-#endif
 }
 
 // Agents' sprites in slot order, a later slot over an earlier; calls mark(offset)
@@ -93,7 +80,8 @@ template <typename Mark>
 static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
   const AgentTable& t = world.agents;
   uint8_t* rgb = &buffer.rgb[0][0][0];
-  // gene_bit's thresholds, worked out once per picture rather than per agent.
+  // Each gene's sprite threshold, the midpoint of its initial range, worked out once
+  // per picture rather than per agent.
   int32_t threshold[kGeneCount];
   for (int32_t gene = 0; gene < kGeneCount; ++gene) {
     threshold[gene] = (world.limits.gene_init_lo[gene] + world.limits.gene_init_hi[gene]) / 2;
@@ -105,11 +93,11 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     }
     if (t.alive[a] == 0) continue;
     const int32_t* g = t.genome[a];
-    float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[6] * 0.7 + 0.3);
+    float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[kGeneTravelReserve] * 0.7 + 0.3);
     if (brightness > 1.0f) brightness = 1.0f;
-    const uint8_t r = static_cast<uint8_t>(to_int32(g[2] * static_cast<double>(brightness)) & 0xFF);
-    const uint8_t gr = static_cast<uint8_t>(to_int32(g[3] * static_cast<double>(brightness)) & 0xFF);
-    const uint8_t b = static_cast<uint8_t>(to_int32(g[7] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t r = static_cast<uint8_t>(to_int32(g[kGeneRed] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t gr = static_cast<uint8_t>(to_int32(g[kGeneGreen] * static_cast<double>(brightness)) & 0xFF);
+    const uint8_t b = static_cast<uint8_t>(to_int32(g[kGeneBlue] * static_cast<double>(brightness)) & 0xFF);
     // The genes shown, as masks worked out without branches: whether a gene is above
     // its threshold is a coin toss, and 36 mispredicted branches cost more than the
     // pixels. Two 32-bit masks rather than one of 64 bits, which a 32-bit build would
@@ -234,7 +222,6 @@ static inline int32_t append_word_pixels(uint64_t bits, int32_t start, int32_t* 
 
 // Bit w set for each word w of a bitmap row that holds a live cell.
 static inline uint32_t nonzero_words(const uint64_t* row) {
-#if defined(__SSE2__)
   static_assert(kRowWords % 2 == 0 && kRowWords < 32, "the row is taken two words at a time");
   const __m128i zero = _mm_setzero_si128();
   uint32_t zero_words = 0;
@@ -246,16 +233,11 @@ static inline uint32_t nonzero_words(const uint64_t* row) {
     zero_words |= static_cast<uint32_t>(mask) << w;
   }
   return ~zero_words & ((uint32_t{1} << kRowWords) - 1);
-#else
-  uint32_t words = 0;
-  for (int32_t w = 0; w < kRowWords; ++w) words |= static_cast<uint32_t>(row[w] != 0) << w;
-  return words;
-#endif
 }
 
 void draw_world_tracked(const World& world, Canvas& canvas) {
   const GridTracker& g = world.index.grid;
-  if (g.needs_full_pass) {
+  if (!world.index.tracking) {
     draw_world(world, canvas.drawing, canvas.background);
     canvas.painted_valid = 0;
     canvas.changes_known = 0;
@@ -267,26 +249,16 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
     const int32_t* painted = canvas.painted[last];
     const int32_t n = canvas.painted_count[last];
     uint8_t* to = &buffer.rgb[0][0][0];
-    if (canvas.background_plain) {
-      // One four-byte store a pixel: the fourth byte is the next pixel's red, which
-      // is the background's already or is restored by this loop too.
-      const uint8_t* c = canvas.background_colour;
-      const uint32_t colour = pixel_word(c[0], c[1], c[2], c[0]);
-      int32_t i = 0;
-      for (; i + 16 < n; ++i) {
-        __builtin_prefetch(to + painted[i + 16], 1);
-        store_pixel_word(to, painted[i], colour);
-      }
-      for (; i < n; ++i) store_pixel_word(to, painted[i], colour);
-    } else {
-      const uint8_t* from = &canvas.background.rgb[0][0][0];
-      for (int32_t i = 0; i < n; ++i) {
-        const int32_t p = painted[i];
-        to[p] = from[p];
-        to[p + 1] = from[p + 1];
-        to[p + 2] = from[p + 2];
-      }
+    // One four-byte store a pixel: the fourth byte is the next pixel's red, which is
+    // the background's already or is restored by this loop too.
+    const uint8_t* c = canvas.background_colour;
+    const uint32_t colour = pixel_word(c[0], c[1], c[2], c[0]);
+    int32_t i = 0;
+    for (; i + 16 < n; ++i) {
+      __builtin_prefetch(to + painted[i + 16], 1);
+      store_pixel_word(to, painted[i], colour);
     }
+    for (; i < n; ++i) store_pixel_word(to, painted[i], colour);
   } else {
     std::memcpy(buffer.rgb, canvas.background.rgb, sizeof(buffer.rgb));
     canvas.painted_count[last] = 0;
@@ -328,7 +300,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
         }
       }
     }
-    if (canvas.background_plain && canvas.background_colour[0] == 0) {
+    if (canvas.background_colour[0] == 0) {
       // As in the restore: the fourth byte is the next pixel's red, which is the
       // background's red or a live cell's, both 0, unless a sprite paints it later.
       // No cell is drawn on the last row, so every cell's pixel has a next one.
@@ -345,6 +317,3 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
   canvas.painted_valid = overflow ? 0 : 1;
 }
 
-void present(const Canvas& canvas) {
-  if (canvas.sink != nullptr) canvas.sink(canvas.drawing, canvas.sink_context);
-}

@@ -1,5 +1,6 @@
 #pragma once
-// Paints the world into a 1000 x 400 picture and hands the picture on.
+// Paints the world into a 1000 x 400 picture. Showing it is the caller's business:
+// frame_step's report says whether, and where, the picture changed.
 #include "world/world_state.h"
 
 // Rows top to bottom, red, green, blue per pixel: the order the picture digest
@@ -8,10 +9,6 @@ struct PixelBuffer {
   uint8_t rgb[kWorldHeight][kWorldWidth][3];
 };
 
-// Where a finished picture goes. Without a display window the caller registers a
-// sink; with none, presenting does nothing.
-using PresentSink = void (*)(const PixelBuffer& picture, void* context);
-
 // Pixels painted over the background by the last two draws: the next draw restores
 // only the last one's instead of copying the whole background, and whoever shows the
 // picture can update just the pixels a draw changed.
@@ -19,12 +16,9 @@ constexpr int32_t kPaintedCapacity = 1 << 18;
 
 struct Canvas {
   PixelBuffer drawing;     // starts all white
-  PixelBuffer background;  // all black, never drawn into
-  PresentSink sink;
-  void* sink_context;
-  // 1 while the background is all one colour, background_colour: restoring a pixel then
-  // needs no read of the background. Whoever paints into the background clears it.
-  int32_t background_plain;
+  // All background_colour (black), never drawn into: restoring a pixel needs no read
+  // of it, and only a whole redraw copies it.
+  PixelBuffer background;
   uint8_t background_colour[3];
   int32_t painted_valid;     // 0: the drawing may differ from the background anywhere
   int32_t changes_known;     // 1: the last draw changed only pixels on the two lists
@@ -33,14 +27,13 @@ struct Canvas {
   int32_t painted[2][kPaintedCapacity];  // byte offsets into the rgb array
 };
 
-// Drawing buffer white, background black, no sink.
+// Drawing buffer white, background black.
 void canvas_load_state(Canvas& canvas);
 void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& background);
 // The same picture as draw_world into canvas.drawing from canvas.background,
-// touching only the pixels that change. Needs the Life step's tracking, which
-// frame_step guarantees; the background must not change between calls.
+// touching only the pixels that change. Draws in full while the grid is not tracked;
+// the background must not change between calls.
 void draw_world_tracked(const World& world, Canvas& canvas);
-void present(const Canvas& canvas);
 
 // After draw_world_tracked with changes_known set: calls visit(offset) with the byte
 // offset into the rgb array of every pixel the draw may have changed (some twice).

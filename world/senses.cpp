@@ -9,7 +9,7 @@ inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   world.agents.target_y[agent] = y;
   world.claimed[e] = 1;
   GridTracker& g = world.index.grid;
-  track_cell(g, g.claimed, g.claimed_count, e);
+  track_cell(world.index, g.claimed, g.claimed_count, e);
   food_index_take(world, e);
   return true;
 }
@@ -122,7 +122,7 @@ int32_t find_food_indexed(World& world, int32_t agent) {
 }  // namespace
 
 int32_t find_food(World& world, int32_t agent) {
-  if (world.index.food.active) return find_food_indexed(world, agent);
+  if (world.index.tracking) return find_food_indexed(world, agent);
   const int32_t px = world.agents.pos_x[agent];
   const int32_t py = world.agents.pos_y[agent];
   // Each side covers 2i cells, so the ring's lower-right corner is never examined.
@@ -142,30 +142,30 @@ int32_t find_food(World& world, int32_t agent) {
 static inline void meet(World& world, int32_t a, int32_t j) {
   AgentTable& t = world.agents;
   // Widened: a gene written from outside the limits must not overflow the difference.
-  int64_t g = static_cast<int64_t>(t.genome[a][12]) - t.genome[j][12];
+  int64_t g = static_cast<int64_t>(t.genome[a][kGeneSpecies]) - t.genome[j][kGeneSpecies];
   if (g < 0) g = -g;
   const bool mates = g <= 100 && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
   if (!mates) {
     t.crowd[a] += 1;
     if (g > 20) {
-      const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][5];
-      const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][5];
+      const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][kGeneEnergyCeiling];
+      const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][kGeneEnergyCeiling];
       const int32_t winner = fullness_j > fullness_a ? j : a;
       const int32_t loser = winner == a ? j : a;
-      t.alive[loser] = 0;
+      agent_dies(world, loser);
       const float spoils = t.energy[loser];
       t.energy[winner] = t.energy[winner] + spoils;
       t.food_eaten[winner] =
           to_int32(static_cast<double>(t.food_eaten[winner]) + static_cast<double>(spoils));
     }
   }
-  if (t.crowd[a] > t.genome[a][14]) t.alive[a] = 0;
+  if (t.crowd[a] > t.genome[a][kGeneCrowdTolerance]) agent_dies(world, a);
 }
 
 void contact_scan(World& world, int32_t agent) {
   AgentTable& t = world.agents;
   const int32_t a = agent;
-  const int32_t reach = t.genome[a][19];
+  const int32_t reach = t.genome[a][kGeneContactRadius];
   t.crowd[a] = 0;
   if (world.index.buckets.active && reach <= kWorldWidth) {
     // Positions do not change during a scan and nobody is born in it, so the slots

@@ -47,6 +47,9 @@ bool check_sound(const World& w, WorldCheck& c) {
   return true;
 }
 
+bool site_column(int32_t x) { return x >= kSiteLowest && x <= kSiteHighestColumn; }
+bool site_row(int32_t y) { return y >= kSiteLowest && y <= kSiteHighestRow; }
+
 bool check_agent(const World& w, int32_t s, WorldCheck& c) {
   const AgentTable& t = w.agents;
   if (t.alive[s] != 0 && t.alive[s] != 1) return fail(c, "alive slot %d = %d", s, t.alive[s]);
@@ -56,7 +59,7 @@ bool check_agent(const World& w, int32_t s, WorldCheck& c) {
   // the position every update and may stand outside them.
   if (w.frame_count > 0) {
     for (int32_t g = 0; g < kGeneCount; ++g) {
-      if (g == 33) continue;
+      if (g == kGenePositionMarker) continue;
       const int32_t v = t.genome[s][g];
       if (v < w.limits.gene_min[g] || v > w.limits.gene_max[g]) {
         return fail(c, "genome slot %d gene %d = %d", s, g, v);
@@ -66,14 +69,14 @@ bool check_agent(const World& w, int32_t s, WorldCheck& c) {
   if (t.search_radius[s] < kLowestSearchRadius || t.search_radius[s] > 1000) {
     return fail(c, "search_radius slot %d = %d", s, t.search_radius[s]);
   }
-  const int32_t period = t.genome[s][4] > 1 ? t.genome[s][4] : 1;
+  const int32_t period = t.genome[s][kGenePlantingPeriod] > 1 ? t.genome[s][kGenePlantingPeriod] : 1;
   if (t.plant_counter[s] < 0 || t.plant_counter[s] >= period) {
     return fail(c, "plant_counter slot %d = %d", s, t.plant_counter[s]);
   }
-  if (t.home_x[s] < 10 || t.home_x[s] > 990) return fail(c, "home_x slot %d = %d", s, t.home_x[s]);
-  if (t.home_y[s] < 10 || t.home_y[s] > 390) return fail(c, "home_y slot %d = %d", s, t.home_y[s]);
-  if (t.away_x[s] < 10 || t.away_x[s] > 990) return fail(c, "away_x slot %d = %d", s, t.away_x[s]);
-  if (t.away_y[s] < 10 || t.away_y[s] > 390) return fail(c, "away_y slot %d = %d", s, t.away_y[s]);
+  if (!site_column(t.home_x[s])) return fail(c, "home_x slot %d = %d", s, t.home_x[s]);
+  if (!site_row(t.home_y[s])) return fail(c, "home_y slot %d = %d", s, t.home_y[s]);
+  if (!site_column(t.away_x[s])) return fail(c, "away_x slot %d = %d", s, t.away_x[s]);
+  if (!site_row(t.away_y[s])) return fail(c, "away_y slot %d = %d", s, t.away_y[s]);
   if (std::isnan(t.energy[s])) return fail(c, "energy slot %d = %g", s, static_cast<double>(t.energy[s]));
   return true;
 }

@@ -4,8 +4,7 @@
 #include "world/world_state.h"
 
 void world_reindex(World& world) {
-  world.index.grid.needs_full_pass = 1;
-  world.index.food.active = 0;
+  world.index.tracking = 0;
   world.index.buckets.active = 0;
 }
 
@@ -23,11 +22,10 @@ void food_index_build(World& world) {
       });
     }
   }
-  f.active = 1;
 }
 
 void food_index_take(World& world, int32_t e) {
-  if (world.index.food.active) food_count(world.index.food, e / kWorldHeight, e % kWorldHeight, -1);
+  if (world.index.tracking) food_count(world.index.food, e / kWorldHeight, e % kWorldHeight, -1);
 }
 
 // ---- agents ----

@@ -15,15 +15,23 @@
 //   a food search steps over empty stretches of its rings at once. Kept in step by
 //   every Life step (births, deaths, claims released), eating and claiming.
 // - AgentBuckets: agents by 32 x 32 cell bucket of their position, so a contact scan
-//   only looks at slots near the agent. Built at the start of each frame's agent loop
-//   and kept in step as agents move and spawn.
+//   only looks at slots near the agent.
 //
-// Code that writes the grid planes directly (tests building a scene, a loaded
-// snapshot) calls world_reindex afterwards; the next Life step then takes the full
-// passes and starts tracking again.
+// One rule says when each may be trusted:
+// - The grid tracker and the food index share the flag `tracking`. A Life step that
+//   finds it 0 takes the full passes over the planes, rebuilds both and sets it; from
+//   then on every write the world's own operations make to the grid (Life, eating,
+//   planting, claiming, wiping) keeps both in step. world_reindex clears it: code that
+//   writes the planes directly (a test building a scene, a loaded snapshot) calls it
+//   afterwards. A tracker list that runs full clears it too, which costs only speed.
+// - The buckets live for the simulated part of one frame: frame_step builds them
+//   right after the Life step and stops them when the frame's population policy is
+//   done; in between, every move and spawn keeps them in step. Outside a frame step
+//   they are off, so positions may be written freely between frames.
+// Whatever is off, the operations take their plain passes and give the same answers.
 #include <cstdint>
 
-// Reached only through world_state.h, which defines the world's sizes first.
+#include "world/world_constants.h"
 
 constexpr int32_t kPlantedCapacity = 65536;
 constexpr int32_t kClaimedCapacity = 65536;
@@ -33,7 +41,6 @@ constexpr int32_t kRowWords = (kWorldWidth + 63) / 64;
 static_assert(kRowWords <= 32, "a row's words needing work fit one 32-bit mask");
 
 struct GridTracker {
-  int32_t needs_full_pass;  // the planes were written directly: the bitmaps may be wrong
   int32_t planted_count;
   int32_t claimed_count;
   int32_t stale_count;
@@ -55,7 +62,6 @@ constexpr int32_t kRowSegments = (kWorldWidth + 15) >> kFoodSegmentShift;
 constexpr int32_t kColumnSegments = (kWorldHeight + 15) >> kFoodSegmentShift;
 
 struct FoodIndex {
-  int32_t active;
   int32_t total;
   int32_t row_total[kWorldHeight];
   int32_t column_total[kWorldWidth];
@@ -71,7 +77,7 @@ constexpr int32_t kBucketColumns = ((kWorldWidth + 2 * kBucketMargin) >> kBucket
 constexpr int32_t kBucketRows = ((kWorldHeight + 2 * kBucketMargin) >> kBucketShift) + 1;
 
 struct AgentBuckets {
-  int32_t active;
+  int32_t active;  // inside a frame step's simulated part
   int32_t head[kBucketRows * kBucketColumns];
   int32_t next[kMaxAgents];
   int32_t prev[kMaxAgents];
@@ -82,21 +88,20 @@ struct AgentBuckets {
 };
 
 struct WorldIndex {
+  int32_t tracking;  // 1 while the grid tracker and the food index follow the planes
   GridTracker grid;
   FoodIndex food;
   AgentBuckets buckets;
 };
 
-struct World;
-
 // Appends cell e to one of the tracker's lists; a full list leaves the next step to the
 // full passes, which need no list.
 template <int32_t N>
-inline void track_cell(GridTracker& g, int32_t (&list)[N], int32_t& count, int32_t e) {
+inline void track_cell(WorldIndex& index, int32_t (&list)[N], int32_t& count, int32_t e) {
   if (count < N) {
     list[count++] = e;
   } else {
-    g.needs_full_pass = 1;
+    index.tracking = 0;
   }
 }
 
@@ -126,19 +131,3 @@ inline void food_count(FoodIndex& f, int32_t x, int32_t y, int32_t amount) {
   f.column_segment[x][y >> kFoodSegmentShift] =
       static_cast<uint8_t>(f.column_segment[x][y >> kFoodSegmentShift] + amount);
 }
-
-// Counts the unclaimed live cells afresh from the tracker's bitmap; the index then
-// follows the grid until world_reindex.
-void food_index_build(World& world);
-// Cell e stops being food (eaten or claimed); only while the index is active.
-void food_index_take(World& world, int32_t e);
-
-// Live agents into buckets; the buckets then follow moves and spawns until
-// agent_buckets_stop.
-void agent_buckets_build(World& world);
-void agent_buckets_stop(World& world);
-// After the slot's position changed or the slot was spawned; only while active.
-void agent_buckets_place(World& world, int32_t slot);
-// Live slots other than `exclude` whose city-block distance from (x, y) is below
-// reach, in ascending slot order, into world.index.buckets.found; returns how many.
-int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude);

@@ -9,8 +9,6 @@ void world_load_state(World& world) {
   world.sound_level = 100.0f;
   world.background_level = 100.0f;
   world.random_state = 1;
-  world.calendar_seconds = nullptr;
-  world.calendar_context = nullptr;
   // Tests build scenes by writing a fresh world's planes: the first Life step takes
   // the full passes and starts tracking from whatever they hold.
   world_reindex(world);
@@ -32,23 +30,23 @@ int32_t rand_range(World& world, int32_t a, int32_t b) {
 
 // Sites are derived with the division first: gene / 80.0 is inexact for some genes,
 // which moves a few rows down by one (gene 23 gives row 114, not 115).
-static int32_t site_coordinate(int32_t gene, double extent, int32_t low, int32_t high) {
+static int32_t site_coordinate(int32_t gene, double extent, int32_t high) {
   int32_t v = to_int32(gene / 80.0 * extent);
   if (v > high) v = high;
-  if (v < low) v = low;
+  if (v < kSiteLowest) v = kSiteLowest;
   return v;
 }
 
 void derive_home(World& world, int32_t agent) {
   AgentTable& t = world.agents;
-  t.home_x[agent] = site_coordinate(t.genome[agent][0], 1000.0, 10, 990);
-  t.home_y[agent] = site_coordinate(t.genome[agent][1], 400.0, 10, 390);
+  t.home_x[agent] = site_coordinate(t.genome[agent][kGeneHomeColumn], kWorldWidth, kSiteHighestColumn);
+  t.home_y[agent] = site_coordinate(t.genome[agent][kGeneHomeRow], kWorldHeight, kSiteHighestRow);
 }
 
 void derive_away(World& world, int32_t agent) {
   AgentTable& t = world.agents;
-  t.away_x[agent] = site_coordinate(t.genome[agent][17], 1000.0, 10, 990);
-  t.away_y[agent] = site_coordinate(t.genome[agent][18], 400.0, 10, 390);
+  t.away_x[agent] = site_coordinate(t.genome[agent][kGeneAwayColumn], kWorldWidth, kSiteHighestColumn);
+  t.away_y[agent] = site_coordinate(t.genome[agent][kGeneAwayRow], kWorldHeight, kSiteHighestRow);
 }
 
 int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGeneCount]) {
@@ -72,9 +70,10 @@ int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGen
   t.alive[s] = 1;
   t.crowd[s] = 0;
   std::memcpy(t.genome[s], copy, sizeof(copy));
-  t.energy[s] = static_cast<float>(2 * copy[6]);
+  t.energy[s] = static_cast<float>(2 * copy[kGeneTravelReserve]);
   derive_home(world, s);
   derive_away(world, s);
   agent_buckets_place(world, s);
+  world.births_counted += 1;
   return s;
 }

@@ -10,13 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
-constexpr int32_t kWorldWidth = 1000;
-constexpr int32_t kWorldHeight = 400;
-constexpr int32_t kCellCount = kWorldWidth * kWorldHeight;
-constexpr int32_t kMaxAgents = 10000;
-static_assert(kMaxAgents % 8 == 0, "passes over the table step eight slots at a time");
-constexpr int32_t kGeneCount = 36;
-constexpr int32_t kBandCount = 10;
+#include "world/world_constants.h"
+#include "world/world_index.h"
 
 // spawn_agent's answer when every slot is in use.
 constexpr int32_t kNoSlot = -1;
@@ -25,8 +20,6 @@ constexpr int32_t kModeForage = 0;
 constexpr int32_t kModeHome = 1;
 constexpr int32_t kModeAway = 2;
 constexpr int32_t kModeMate = 3;
-
-#include "world/world_index.h"
 
 struct GeneLimits {
   int32_t gene_min[kGeneCount];
@@ -84,21 +77,38 @@ struct World {
   // because survivors of a population crash are given energy from it.
   int32_t reseed_genome[kGeneCount];
 
-  // Calendar time in whole seconds, read once to seed the random source at the
-  // first frame. Null means the system clock.
-  uint32_t (*calendar_seconds)(void* context);
-  void* calendar_context;
-
   // Derived data kept in step with the above; see world_index.h.
   WorldIndex index;
+
+  // Births and deaths since frame_step last zeroed them, for its report. Like the
+  // indexes, not part of the world's state.
+  int32_t births_counted;
+  int32_t deaths_counted;
 };
 
 // Puts a world into its load state: all zero except spawn_mode 1, both sound
 // levels 100.0 and the random state 1.
 void world_load_state(World& world);
 
-// After writing the grid planes directly: the next Life step rebuilds its tracking.
+// After writing the grid planes directly: the next Life step rebuilds the grid
+// tracker and the food index, and the buckets wait for the next frame step.
 void world_reindex(World& world);
+
+// The indexes' upkeep (world_index.cpp); world_index.h says what each one holds.
+// Counts the unclaimed live cells afresh from the tracker's bitmap.
+void food_index_build(World& world);
+// Cell e stops being food (eaten or claimed); nothing while not tracking.
+void food_index_take(World& world, int32_t e);
+
+// Live agents into buckets; the buckets then follow moves and spawns until
+// agent_buckets_stop. frame_step makes both calls, once a simulated frame.
+void agent_buckets_build(World& world);
+void agent_buckets_stop(World& world);
+// After the slot's position changed or the slot was spawned; nothing while stopped.
+void agent_buckets_place(World& world, int32_t slot);
+// Live slots other than `exclude` whose city-block distance from (x, y) is below
+// reach, in ascending slot order, into world.index.buckets.found; returns how many.
+int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude);
 
 // The one float-to-int conversion: truncation toward zero; NaN or a value outside
 // the int32 range gives INT32_MIN, as the x86 conversion does.
@@ -108,8 +118,6 @@ inline int32_t to_int32(double value) {
   return static_cast<int32_t>(value);
 }
 
-inline int32_t cell_index(int32_t x, int32_t y) { return x * kWorldHeight + y; }
-
 void random_seed(World& world, uint32_t seed);
 // Next value 0..32767 of the linear congruential generator.
 int32_t random_next(World& world);
@@ -118,6 +126,13 @@ int32_t rand_range(World& world, int32_t a, int32_t b);
 
 // Places a new agent in the lowest free slot; kNoSlot (and nothing written) when full.
 int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGeneCount]);
+
+// Every death goes through here, so that a frame can report how many there were. An
+// agent killed twice in one turn (it fails two genome checks) dies once.
+inline void agent_dies(World& world, int32_t slot) {
+  world.deaths_counted += world.agents.alive[slot] != 0 ? 1 : 0;
+  world.agents.alive[slot] = 0;
+}
 void derive_home(World& world, int32_t agent);
 void derive_away(World& world, int32_t agent);
 

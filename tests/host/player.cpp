@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 Player player = {};
 
@@ -188,19 +187,6 @@ static bool patch_dll_import(const char* module, const char* function, DWORD rep
     }
   }
   return false;
-}
-
-static uint32_t stopped_clock_seconds;
-
-static time_t __cdecl stopped_clock(time_t* out) {
-  const time_t now = static_cast<time_t>(stopped_clock_seconds);
-  if (out) *out = now;
-  return now;
-}
-
-bool player_stop_dll_clock(uint32_t seconds) {
-  stopped_clock_seconds = seconds;
-  return patch_dll_import("msvcrt.dll", "time", reinterpret_cast<DWORD>(&stopped_clock));
 }
 
 static int set_dib_bits_calls;

@@ -99,9 +99,6 @@ bool player_start(const std::string& dll_source, const std::string& folder);
 bool player_load_dll();  // from the folder
 bool player_attach_dll(HMODULE dll);  // one loaded some other way; false for null
 void player_unload_dll();
-// Points the loaded DLL's import of msvcrt's time() at a clock stopped at `seconds`,
-// so a run starts from a chosen seed. False when the DLL imports no such function.
-bool player_stop_dll_clock(uint32_t seconds);
 // Makes the loaded DLL's CreateDIBSection fail, and its SetDIBits refuse a bitmap
 // that is selected into the context it is given, as the documentation allows.
 bool player_refuse_dib_sections();

@@ -4,20 +4,18 @@
 # world, byte for byte.
 #   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
 #         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
-#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DSEED=S] [-DNO_DIB_SECTION=1]
+#         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DNO_DIB_SECTION=1]
 #         -P same_world.cmake
-# Without SEED the DLL seeds from the calendar, and corvanta-sim is given the seed it
-# reports. NO_DIB_SECTION makes the DLL's CreateDIBSection fail, and its SetDIBits
-# refuse a bitmap still in a context.
+# The DLL seeds its world from the calendar second of its first frame; the test host
+# writes that second to the first line of its digests as "seed N", and corvanta-sim
+# is given the same seed. NO_DIB_SECTION makes the DLL's CreateDIBSection fail, and
+# its SetDIBits refuse a bitmap still in a context.
 file(MAKE_DIRECTORY "${WORK}")
 set(digests "${WORK}/digests.txt")
 set(trace "${WORK}/sim.trace")
 file(REMOVE "${digests}" "${trace}")
 
 set(options "")
-if(DEFINED SEED)
-  list(APPEND options "seed=${SEED}")
-endif()
 if(NO_DIB_SECTION)
   list(APPEND options no-dib-section)
 endif()

@@ -3,10 +3,10 @@
 // it is right after loading:
 //
 //   corvanta_test_host DLL FOLDER records|lifecycle|settings|failures|hostile
-//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section] [read-every=N]
+//   corvanta_test_host DLL FOLDER world SPECTRUM|silence FRAMES OUT [no-dib-section] [read-every=N]
 //
-// Without seed=S the world starts from the calendar second of its first frame, as
-// in the player; with it, from S. no-dib-section makes the DLL's CreateDIBSection
+// The world starts from the calendar second of its first frame, as in the player;
+// the test host learns that second by timing the frame. no-dib-section makes the DLL's CreateDIBSection
 // fail, so that it draws into a compatible bitmap through SetDIBits, and makes that
 // SetDIBits refuse a bitmap still selected into a context, as the documentation allows.
 // read-every=N reads the window back only after every Nth frame (0: never): reading
@@ -1053,17 +1053,17 @@ static double seconds_now() {
 
 static std::string world_spectrum;
 static int world_frames;
-static bool world_seed_given;
 static bool world_no_dib_section;
 static int world_read_every = 1;
-static uint32_t world_seed;
 static std::string world_out;
 
 // The first frame seeds the world with the calendar second it runs in. Starting
 // just after a second turns makes a straddle unlikely; if one happens anyway, the
-// DLL is reloaded, which brings the world back to its load state.
+// DLL is reloaded, which brings the world back to its load state (and takes back
+// any import the test host had redirected, so that is done again before each init).
 static uint32_t first_frame_seed() {
   for (int attempt = 0; attempt < 3; ++attempt) {
+    if (world_no_dib_section) EXPECT(player_refuse_dib_sections());
     fill_module_host_fields();
     if (init_ok(__LINE__) == nullptr) return 0;
     time_t start = time(nullptr);
@@ -1089,22 +1089,7 @@ static void case_world_run() {
   FILE* out = fopen(world_out.c_str(), "wb");
   EXPECT(out != nullptr);
   if (!out) return;
-  if (world_no_dib_section) EXPECT(player_refuse_dib_sections());
-  uint32_t seed = 0;
-  if (world_seed_given) {
-    // The DLL reads the calendar through its import of time(), stopped here.
-    EXPECT(player_stop_dll_clock(world_seed));
-    fill_module_host_fields();
-    if (init_ok(__LINE__) == nullptr) {
-      fclose(out);
-      return;
-    }
-    write_spectrum(0);
-    EXPECT_EQ(call_render(), 0);
-    seed = world_seed;
-  } else {
-    seed = first_frame_seed();
-  }
+  const uint32_t seed = first_frame_seed();
   fprintf(out, "seed %u\n", seed);
   HWND display_window = display_window_of(frame_record_window());
   if (!display_window) return;
@@ -1163,7 +1148,7 @@ int main(int argc, char** argv) {
   const std::string group = argv[3];
   if (group == "world") {
     if (argc < 7) {
-      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [seed=S] [no-dib-section] [read-every=N]\n",
+      fprintf(stderr, "usage: %s DLL FOLDER world SPECTRUM|silence FRAMES OUT [no-dib-section] [read-every=N]\n",
               argv[0]);
       return 2;
     }
@@ -1172,10 +1157,7 @@ int main(int argc, char** argv) {
     world_out = argv[6];
     for (int i = 7; i < argc; ++i) {
       const std::string option = argv[i];
-      if (option.compare(0, 5, "seed=") == 0) {
-        world_seed_given = true;
-        world_seed = static_cast<uint32_t>(strtoul(option.c_str() + 5, nullptr, 10));
-      } else if (option == "no-dib-section") {
+      if (option == "no-dib-section") {
         world_no_dib_section = true;
       } else if (option.compare(0, 11, "read-every=") == 0) {
         world_read_every = atoi(option.c_str() + 11);
