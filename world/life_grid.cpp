@@ -464,6 +464,8 @@ void wipe_grid(World& world) {
   if (g.needs_full_pass) {
     std::memset(world.cells, 0, sizeof(world.cells));
     std::memset(world.neighbours, 0, sizeof(world.neighbours));
+    // The food counts would still hold the wiped cells; the next step counts afresh.
+    world.index.food.active = 0;
     return;
   }
   // Counts are nonzero only around live cells and where planting forced them. The

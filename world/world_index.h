@@ -127,8 +127,9 @@ inline void food_count(FoodIndex& f, int32_t x, int32_t y, int32_t amount) {
       static_cast<uint8_t>(f.column_segment[x][y >> kFoodSegmentShift] + amount);
 }
 
-// Counts the unclaimed live cells afresh from the tracker's bitmap; the index then
-// follows the grid until world_reindex.
+// Counts the unclaimed live cells afresh, from the tracker's bitmap or, while that
+// waits for the full passes, from the planes; the index then follows the grid until
+// world_reindex.
 void food_index_build(World& world);
 // Cell e stops being food (eaten or claimed); only while the index is active.
 void food_index_take(World& world, int32_t e);
