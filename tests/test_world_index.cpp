@@ -9,6 +9,8 @@
 
 #include "reference/plain_world.h"
 #include "test_support.h"
+#include "world/agent_behaviour.h"
+#include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/world_check.h"
@@ -126,6 +128,40 @@ TEST(GridTracker, MarksFollowBirthsAndDeathsAcrossWordSeamsAndColumnEnds) {
     grids.scene(soup(seed, 0.3, near_seams));
     for (int32_t generation = 0; generation < 40; ++generation) {
       ASSERT_EQ(grids.step(), "") << "seed " << seed << " generation " << generation;
+    }
+  }
+}
+
+TEST(GridTracker, AChangeOnRowZeroOrRow399IsMarkedTwoColumnsAlongAcrossAWordSeam) {
+  // Row 0 of column x borders row 399 of columns x - 2 .. x, and row 399 of column x
+  // borders row 0 of columns x .. x + 2. A still block gives a dead cell two columns
+  // along, across a word seam, a count of 2; a lone planted birth on the other row makes
+  // it 3. Nothing else changes, so only the birth's own marks can reach that cell.
+  const struct {
+    int32_t block_x, block_y;  // upper-left cell of the block
+    int32_t plant_x, plant_y, gene;  // gene 21 plants (x, y - 1), gene 25 (x, y + 1)
+    int32_t born_x, born_y;
+  } cases[] = {
+      {62, 397, 65, 1, 21, 63, 399},    // seams of one word pair, 63 | 64
+      {126, 397, 129, 1, 21, 127, 399},  // and of two pairs, 127 | 128
+      {64, 1, 62, 398, 25, 64, 0},
+      {128, 1, 126, 398, 25, 128, 0},
+  };
+  for (const auto& c : cases) {
+    Grids grids;
+    grids.change([&](World& w) {
+      for (int32_t g = 20; g < 32; ++g) w.agents.genome[kPlanter][g] = g == c.gene ? 25 : 1;
+    });
+    grids.scene({cell_index(c.block_x, c.block_y), cell_index(c.block_x + 1, c.block_y),
+                 cell_index(c.block_x, c.block_y + 1), cell_index(c.block_x + 1, c.block_y + 1)});
+    ASSERT_EQ(grids.step(), "");
+    ASSERT_EQ(grids.step(), "");  // the block stands: nothing is marked any more
+    ASSERT_EQ(grids.plant(c.plant_x, c.plant_y), "");
+    for (int32_t generation = 0; generation < 3; ++generation) {
+      ASSERT_EQ(grids.step(), "") << "planted at " << c.plant_x << ", " << c.plant_y << " generation " << generation;
+      if (generation == 1) {
+        EXPECT_EQ(grids.fast->cells[cell_index(c.born_x, c.born_y)], 1) << c.born_x << ", " << c.born_y;
+      }
     }
   }
 }
@@ -306,6 +342,28 @@ TEST(AgentBuckets, FollowMovesSpawnsAndDeathsAndGatherWhatThePlainPassMeets) {
   }
   agent_buckets_stop(*w);
   EXPECT_EQ(check_index(*w).ok, 1);
+}
+
+TEST(AgentBuckets, FollowAgentsThroughTheirTurnsAndTheirBreeding) {
+  // Agents scattered over the grid walk home to (500, 200) in long steps, crossing
+  // buckets; mates on their home cells breed children into them.
+  auto w = make_world();
+  set_default_gene_limits(*w);
+  std::mt19937 rng(9);
+  std::uniform_int_distribution<int32_t> column(0, kWorldWidth - 1), row(0, kWorldHeight - 1);
+  for (int32_t i = 0; i < 150; ++i) place_agent(*w, column(rng), row(rng));
+  for (int32_t i = 0; i < 5; ++i) {
+    const int32_t a = place_agent(*w, 500, 200, kModeMate);
+    w->agents.food_eaten[a] = 60;
+  }
+  agent_buckets_build(*w);
+  for (int32_t round = 0; round < 6; ++round) {
+    for (int32_t s = 0; s < kMaxAgents; ++s) {
+      if (w->agents.alive[s] == 1) update_agent(*w, s);
+    }
+    ASSERT_EQ(std::string(check_index(*w).message), "ok") << "round " << round;
+  }
+  EXPECT_GT(w->agents.alive[155], 0) << "no child was born";
 }
 
 // ---- the check itself ----
