@@ -1,5 +1,5 @@
 // Drives the frame step through long runs of hostile sound and checks the world's
-// invariants every 100 frames. Usage: soak_world FRAMES [SEED]
+// invariants and its indexes every 100 frames. Usage: soak_world FRAMES [SEED]
 // Exit status 0 when every check held, 1 with the first broken invariant otherwise.
 #include <climits>
 #include <cstdio>
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     hostile_spectrum(frame, noise, spectrum);
     frame_step(*world, *canvas, spectrum, g_seed);
     if (frame % 100 == 99 || frame == frames - 1) {
-      const WorldCheck check = check_world(*world);
+      const WorldCheck check = check_world_and_index(*world);
       if (!check.ok) {
         std::printf("frame %lld: %s\n", static_cast<long long>(frame + 1), check.message);
         return 1;

@@ -16,7 +16,8 @@ void live(World& w, int32_t x, int32_t y) { w.cells[cell_index(x, y)] = 1; }
 
 // With `indexed`, the scene goes through the indexes a simulated frame builds, which
 // must not change any answer: the live cells are kept through one Life step (counts
-// of 2) so that the food index can be built from them.
+// of 2) so that the food index is built from the tracker's bitmap. Without, the food
+// search counts its index from the planes as it finds them.
 void ready(World& w, bool indexed) {
   if (!indexed) return;
   for (int32_t e = 0; e < kCellCount; ++e) w.neighbours[e] = w.cells[e] == 1 ? 2 : 0;

@@ -43,7 +43,7 @@ struct RunStats {
   int64_t reseedings = 0;
   int64_t culls = 0;
   std::vector<double> step_ms;  // frame_step times of the simulated frames
-  int64_t checks = 0;           // check_world calls, all passed
+  int64_t checks = 0;           // check_world_and_index calls, all passed
 };
 
 void count_frame(const FrameReport& report, RunStats& stats) {
@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     }
 
     if (options.check_every > 0 && world.frame_count % options.check_every == 0) {
-      const WorldCheck check = check_world(world);
+      const WorldCheck check = check_world_and_index(world);
       ++stats.checks;
       if (!check.ok) {
         outputs.discard();

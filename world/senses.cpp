@@ -24,27 +24,6 @@ inline void clip_side(int64_t start, int64_t length, int32_t limit, int32_t& fro
   to = last < 1 ? 0 : static_cast<int32_t>(last);
 }
 
-// One side of a ring along a fixed row: x from x0 to x0 + length - 1.
-inline bool scan_row(World& world, int32_t agent, int64_t y, int64_t x0, int64_t length) {
-  if (y < 1 || y > kWorldHeight - 1) return false;
-  int32_t from, to;
-  clip_side(x0, length, kWorldWidth - 1, from, to);
-  for (int32_t x = from; x <= to; ++x) {
-    if (try_claim(world, agent, x, static_cast<int32_t>(y))) return true;
-  }
-  return false;
-}
-
-inline bool scan_column(World& world, int32_t agent, int64_t x, int64_t y0, int64_t length) {
-  if (x < 1 || x > kWorldWidth - 1) return false;
-  int32_t from, to;
-  clip_side(y0, length, kWorldHeight - 1, from, to);
-  for (int32_t y = from; y <= to; ++y) {
-    if (try_claim(world, agent, static_cast<int32_t>(x), y)) return true;
-  }
-  return false;
-}
-
 // The rings that can hold a searchable cell: ring i lies at Chebyshev distance i, so
 // rings nearer than the searchable area or beyond its farthest corner are empty.
 inline void reachable_rings(int32_t px, int32_t py, int32_t rings, int64_t& first, int64_t& last) {
@@ -60,8 +39,9 @@ inline void reachable_rings(int32_t px, int32_t py, int32_t rings, int64_t& firs
   if (last > static_cast<int64_t>(rings) - 1) last = static_cast<int64_t>(rings) - 1;
 }
 
-// The same sides, stepping over row or column segments that hold no food.
-inline bool scan_row_indexed(World& world, int32_t agent, int64_t y64, int64_t x0, int64_t length) {
+// One side of a ring along a fixed row, x from x0 to x0 + length - 1, stepping over
+// row segments that hold no food.
+inline bool scan_row(World& world, int32_t agent, int64_t y64, int64_t x0, int64_t length) {
   const FoodIndex& f = world.index.food;
   if (y64 < 1 || y64 > kWorldHeight - 1) return false;
   const int32_t y = static_cast<int32_t>(y64);
@@ -82,7 +62,8 @@ inline bool scan_row_indexed(World& world, int32_t agent, int64_t y64, int64_t x
   return false;
 }
 
-inline bool scan_column_indexed(World& world, int32_t agent, int64_t x64, int64_t y0, int64_t length) {
+// The same down a fixed column.
+inline bool scan_column(World& world, int32_t agent, int64_t x64, int64_t y0, int64_t length) {
   const FoodIndex& f = world.index.food;
   if (x64 < 1 || x64 > kWorldWidth - 1) return false;
   const int32_t x = static_cast<int32_t>(x64);
@@ -103,26 +84,14 @@ inline bool scan_column_indexed(World& world, int32_t agent, int64_t x64, int64_
   return false;
 }
 
-int32_t find_food_indexed(World& world, int32_t agent) {
-  const int32_t px = world.agents.pos_x[agent];
-  const int32_t py = world.agents.pos_y[agent];
-  if (world.index.food.total == 0) return 0;
-  int64_t first, last;
-  reachable_rings(px, py, world.agents.search_radius[agent], first, last);
-  for (int64_t i = first; i <= last; ++i) {
-    const int64_t side = 2 * i;
-    if (scan_row_indexed(world, agent, py - i, px - i, side)) return 1;
-    if (scan_row_indexed(world, agent, py + i, px - i, side)) return 1;
-    if (scan_column_indexed(world, agent, px - i, py - i, side)) return 1;
-    if (scan_column_indexed(world, agent, px + i, py - i, side)) return 1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 int32_t find_food(World& world, int32_t agent) {
-  if (world.index.tracking) return find_food_indexed(world, agent);
+  // The Life step keeps the index while it tracks; a world whose planes were written
+  // directly since (a loaded snapshot, a scene) has it counted from the planes here,
+  // for this search alone: nothing keeps it until the next step tracks again.
+  if (!world.index.tracking) food_index_build(world);
+  if (world.index.food.total == 0) return 0;
   const int32_t px = world.agents.pos_x[agent];
   const int32_t py = world.agents.pos_y[agent];
   // Each side covers 2i cells, so the ring's lower-right corner is never examined.

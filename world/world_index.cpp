@@ -14,6 +14,16 @@ void food_index_build(World& world) {
   FoodIndex& f = world.index.food;
   const GridTracker& g = world.index.grid;
   std::memset(&f, 0, sizeof(FoodIndex));
+  if (!world.index.tracking) {
+    // The bitmap waits for the full passes: the planes are all there is.
+    for (int32_t x = 0; x < kWorldWidth; ++x) {
+      for (int32_t y = 0; y < kWorldHeight; ++y) {
+        const int32_t e = cell_index(x, y);
+        if (world.cells[e] == 1 && world.claimed[e] == 0) food_count(f, x, y, 1);
+      }
+    }
+    return;
+  }
   for (int32_t y = 0; y < kWorldHeight; ++y) {
     for (int32_t w = 0; w < kRowWords; ++w) {
       for_each_bit(g.live_rows[y][w], [&](int32_t bit) {

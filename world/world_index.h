@@ -28,7 +28,9 @@
 //   right after the Life step and stops them when the frame's population policy is
 //   done; in between, every move and spawn keeps them in step. Outside a frame step
 //   they are off, so positions may be written freely between frames.
-// Whatever is off, the operations take their plain passes and give the same answers.
+// Whatever is off, the operations give the same answers: the Life step and drawing take
+// their full passes, a food search counts the food from the planes for itself, and a
+// contact scan without buckets passes over every slot.
 #include <cstdint>
 
 #include "world/world_constants.h"

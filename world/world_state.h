@@ -95,7 +95,8 @@ void world_load_state(World& world);
 void world_reindex(World& world);
 
 // The indexes' upkeep (world_index.cpp); world_index.h says what each one holds.
-// Counts the unclaimed live cells afresh from the tracker's bitmap.
+// Counts the unclaimed live cells afresh: from the tracker's bitmap while tracking,
+// else from the planes.
 void food_index_build(World& world);
 // Cell e stops being food (eaten or claimed); nothing while not tracking.
 void food_index_take(World& world, int32_t e);
