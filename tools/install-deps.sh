@@ -81,42 +81,8 @@ install_group() {
   return 0
 }
 
-# Where one suite's i386 list is missing, amd64 libraries that came from that suite clash
-# with the i386 ones of the suite whose list is there (a Multi-Arch library must be at one
-# version in both). Holding both to the i386 candidate's version, round by round as apt
-# names the next clash, settles it; that can take an amd64 library back to an older
-# version than a security update brought, so it is done only when asked.
-#   CORVANTA_MATCH_I386=1 tools/install-deps.sh
-match_i386() {
-  local pins=() round out names p vi va progress
-  for round in 1 2 3 4 5 6 7 8 9 10; do
-    out=$(apt-get install -s -q --allow-downgrades "${wine[@]}" "${pins[@]}" 2>&1)
-    if grep -q '^Inst wine32' <<< "$out"; then
-      echo "install-deps: wine: holding to the i386 versions:" "${pins[@]}" >&2
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --allow-downgrades "${wine[@]}" "${pins[@]}" >/dev/null 2>&1
-      return
-    fi
-    names=$(grep -oE 'Depends: [a-z0-9.+-]+:i386' <<< "$out" | sed 's/^Depends: //; s/:i386$//' | sort -u)
-    progress=
-    for p in $names; do
-      vi=$(apt-cache policy "$p:i386" | awk '/Candidate:/ {print $2}')
-      [ -n "$vi" ] && [ "$vi" != "(none)" ] || continue
-      [[ " ${pins[*]} " != *" $p:i386=$vi "* ]] || continue
-      va=$(dpkg-query -W -f='${Version}' "$p:amd64" 2>/dev/null || true)
-      if [ -n "$va" ] && [ "$va" != "$vi" ]; then pins+=("$p:amd64=$vi"); fi
-      pins+=("$p:i386=$vi")
-      progress=1
-    done
-    [ -n "$progress" ] || return 1
-  done
-  return 1
-}
-
 install_group native required "" "${native[@]}"
 install_group windows required "" "${windows[@]}"
 install_group wine optional "" "${wine[@]}"
-if [ -n "$(missing_of "${wine[@]}")" ] && [ "${CORVANTA_MATCH_I386:-}" = 1 ]; then
-  match_i386 || echo "install-deps: wine: no versions of the i386 libraries match" >&2
-fi
 # The emulated machine needs QEMU's command-line emulator only, not its desktop front ends.
 install_group emulated optional --no-install-recommends "${emulated[@]}"
