@@ -75,8 +75,11 @@ install_group() {
     echo "install-deps: $group: apt-get install failed" >&2
     exit 1
   fi
+  # apt's error, and the first unmet dependency it names (one of another architecture
+  # first: that is where a lagging list shows).
   echo "install-deps: $group: not installed: $(grep -m1 -E '^E:' "$log" | sed 's/^E: //' ||
-    tail -n 1 "$log") $(grep -m1 -E ' : Depends: ' "$log" | sed 's/^ *//')" >&2
+    tail -n 1 "$log") $({ grep -E ' : Depends: .*:i386' "$log"; grep -E ' : Depends: ' "$log"; } |
+    head -n 1 | sed 's/^ *//')" >&2
   rm -f "$log"
   return 0
 }
