@@ -6,8 +6,8 @@
 # CORVANTA_HOST_* variables of this environment. The host folders in CORVANTA_GUEST_SHARES (colon-separated) are
 # mounted at the same paths, read-write. Without --writable the image is left as it
 # was, through an overlay that is dropped afterwards.
-# CORVANTA_GUEST_ACCEL: tcg (the default: software emulation, which works everywhere) or
-# kvm (faster where the machine offers it; nested machines often refuse the CPU model).
+# The machine is emulated in software (TCG): KVM, where a machine offers it at all, is
+# often nested here and refuses the CPU's model registers.
 set -euo pipefail
 writable=0
 if [ "${1:-}" = --writable ]; then writable=1; shift; fi
@@ -56,13 +56,9 @@ else
   disk=(-drive "file=$run/overlay.qcow2,if=virtio,format=qcow2,cache=unsafe")
 fi
 
-case ${CORVANTA_GUEST_ACCEL:-tcg} in
-  kvm) cpu=(-accel kvm -cpu host) ;;
-  # Under TCG the guest kernel oopses in every 32-bit process unless SMAP is off.
-  *) cpu=(-accel tcg -cpu max,-smap) ;;
-esac
+# Under TCG the guest kernel oopses in every 32-bit process unless SMAP is off.
 qemu-system-x86_64 -nodefaults -no-user-config -no-reboot \
-  -machine q35 "${cpu[@]}" -smp 2 -m 2048 \
+  -machine q35 -accel tcg -cpu max,-smap -smp 2 -m 2048 \
   -display none -serial "file:$run/console.log" -nic none \
   -kernel "$image/vmlinuz" -initrd "$image/initrd" -append "console=ttyS0 panic=-1 quiet" \
   "${disk[@]}" -virtfs "local,path=$run,mount_tag=corvanta-run,security_model=none" "${shares[@]}" &
