@@ -20,22 +20,24 @@ mkdir -p "$logs"
 summary=()
 failed=0
 
-# The tests CTest reported skipped in LOG, and why, as one phrase.
+# The tests CTest reported skipped in LOG, and why (from the outputs CTest keeps in the
+# build tree BUILD), as one phrase.
 skipped_of() {
-  local log=$1 names reason
+  local log=$1 outputs=$2/Testing/Temporary/LastTest.log names reason
   names=$(grep -E '^\s+[0-9]+ - .* \(Skipped\)$' "$log" | sed -E 's/^\s+[0-9]+ - (.*) \(Skipped\)$/\1/')
   [ -n "$names" ] || return 0
   printf '%s skipped' "$(echo "$names" | wc -l)"
-  reason=$(grep -m1 -oE 'corvanta-wine: skipped: .*' "$log" | sed 's/^corvanta-wine: skipped: //')
+  [ -f "$outputs" ] || return 0
+  reason=$(grep -m1 -oE 'corvanta-wine: skipped: .*' "$outputs" | sed 's/^corvanta-wine: skipped: //')
   [ -z "$reason" ] || printf '; Wine tests: %s' "$reason"
-  reason=$(grep -m1 -oE 'sim_checks: skipped: [^ ]+' "$log" | sed 's/^sim_checks: skipped: //')
+  reason=$(grep -m1 -oE 'sim_checks: skipped: [^ ]+' "$outputs" | sed 's/^sim_checks: skipped: //; s/,$//')
   [ -z "$reason" ] || printf '; reference traces: %s not found (no ../shared beside the repository)' "$reason"
 }
 
-# run_group NAME CONFIGURE-AND-BUILD... -- CTEST-ARGUMENTS...
+# run_group NAME BUILD-TREE PRESET-TO-BUILD... -- CTEST-ARGUMENTS...
 run_group() {
-  local name=$1 started status=0 preset log=$logs/$1.log result
-  shift
+  local name=$1 tree=$2 started status=0 preset log=$logs/$1.log result
+  shift 2
   started=$(date +%s)
   : > "$log"
   while [ $# -gt 0 ] && [ "$1" != -- ]; do
@@ -64,13 +66,13 @@ run_group() {
   local tests
   tests=$(grep -oE '[0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
   local skipped
-  skipped=$(skipped_of "$log")
+  skipped=$(skipped_of "$log" "$tree")
   summary+=("$name: $result in ${seconds} s${tests:+ ($tests)}${skipped:+; $skipped} (log: $log)")
 }
 
-run_group dev dev -- --preset dev -j2
-run_group release windows release -- --preset release -j2
-run_group fuzz fuzz -- --preset fuzz
+run_group dev build/dev dev -- --preset dev -j2
+run_group release build/release windows release -- --preset release -j2
+run_group fuzz build/fuzz fuzz -- --preset fuzz
 
 echo
 printf '%s\n' "${summary[@]}"
