@@ -10,8 +10,7 @@
 
 // The texts the player and its user see, the window class name, and the message box
 // captions "blah" and "Qvel" below are kept word for word on purpose, odd spelling
-// included: they are what this plug-in has always shown, and tools that drive the
-// player find its windows and boxes by them.
+// included: they are what this plug-in has always shown.
 static const char kModuleText[] = "Corvanta";
 static const char kConfigText[] =
     "Wake Up!.\n"
