@@ -15,7 +15,7 @@ function(add_golden seed sound)
   if(sound STREQUAL "silence")
     set(spectrum silence)
   else()
-    set(spectrum ${spectra}/${sound}.spec)
+    set(spectrum ${spectra}/${sound}.spectra)
   endif()
   set(name golden_seed${seed}_${sound})
   add_test(NAME ${name}_first3000

@@ -103,5 +103,5 @@ if(TARGET corvanta-sim)
 
   add_same_world(same_world_silence silence 400)
   add_same_world(same_world_without_dib_section silence 400 -DNO_DIB_SECTION=1)
-  add_same_world(same_world_music "${CMAKE_CURRENT_SOURCE_DIR}/data/music.spec" 1000)
+  add_same_world(same_world_music "${CMAKE_CURRENT_SOURCE_DIR}/data/music.spectra" 1000)
 endif()
