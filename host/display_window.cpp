@@ -2,14 +2,15 @@
 
 #include "host/plugin.h"
 #include "host/settings.h"
+#include "host/surfaces.h"
 
 static void repaint(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
-  if (plugin.draw_surface.dc) {
-    BitBlt(dc, 0, 0, client.right, client.bottom, plugin.draw_surface.dc, 0, 0, SRCCOPY);
+  if (HDC surface_dc = draw_surface_dc()) {
+    BitBlt(dc, 0, 0, client.right, client.bottom, surface_dc, 0, 0, SRCCOPY);
   }
   // A client area larger than the picture: white right of it and below it.
   HBRUSH white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));

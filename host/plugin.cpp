@@ -4,6 +4,7 @@
 
 #include "host/display_window.h"
 #include "host/settings.h"
+#include "host/surfaces.h"
 #include "world/frame_step.h"
 #include "world/renderer.h"
 #include "world/world_state.h"
@@ -38,82 +39,16 @@ HostFrameRecord frame_record = {};
 static World world;
 static Canvas canvas;
 
-// The drawing surface is, where the system allows, a DIB section in the layout of a
-// 32-bit top-down DIB (blue, green, red, unused per pixel): each frame writes the
-// pixels its draw changed straight into the bitmap's own memory, and nothing is
-// copied before the window's copy. A system that refuses a DIB section gets a
-// compatible bitmap, filled from this buffer with SetDIBits; it is static so that
-// a frame allocates nothing.
-static uint32_t dib_pixels[kWorldHeight * kWorldWidth];
-
-// Whether the surface's pixels (or the buffer, without a DIB section) hold the
-// last picture drawn, so that only the pixels a draw changes need converting.
-static bool dib_matches_last_picture = false;
-static bool set_bits_in_place = true;
-
-static BITMAPINFO picture_layout() {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = kWorldWidth;
-  info.bmiHeader.biHeight = -kWorldHeight;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
-
-static inline uint32_t dib_pixel(const uint8_t* rgb) {
-  return static_cast<uint32_t>(rgb[2]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[0]) << 16;
-}
-
-static void transfer_to_draw_surface(const PixelBuffer& picture, bool changes_listed) {
-  const uint8_t* rgb = &picture.rgb[0][0][0];
-  Surface& surface = plugin.draw_surface;
-  uint32_t* out = dib_pixels;
-  if (surface.pixels) {
-    // The system may still be drawing into the section.
-    GdiFlush();
-    out = surface.pixels;
-  }
-  if (dib_matches_last_picture && changes_listed) {
-    // Only the pixels this draw painted or restored can differ from the last picture.
-    for_each_changed_pixel(canvas, [&](int32_t offset) { out[offset / 3] = dib_pixel(rgb + offset); });
-  } else {
-    for (int32_t i = 0; i < kWorldHeight * kWorldWidth; ++i) out[i] = dib_pixel(rgb + 3 * i);
-  }
-  dib_matches_last_picture = true;
-  if (surface.pixels) return;
-
-  const BITMAPINFO info = picture_layout();
-  // SetDIBits is documented to want its bitmap out of every device context, but
-  // lending the context its original bitmap and taking it back costs four times
-  // the copy itself. So the bitmap stays in place while the system accepts that;
-  // a system that refuses gets the lending from then on.
-  if (set_bits_in_place) {
-    if (SetDIBits(surface.dc, surface.bitmap, 0, kWorldHeight, dib_pixels, &info, DIB_RGB_COLORS) == kWorldHeight) {
-      return;
-    }
-    set_bits_in_place = false;
-  }
-  SelectObject(surface.dc, surface.kept);
-  SetDIBits(surface.dc, surface.bitmap, 0, kWorldHeight, dib_pixels, &info, DIB_RGB_COLORS);
-  SelectObject(surface.dc, surface.bitmap);
-}
-
 // After every frame. The world is drawn only once the start-up frames are over;
 // before that the surface keeps the white fill that init gave it, so only drawn
-// frames are transferred, but every frame is shown.
+// frames are handed to the surface, but every frame is shown.
 static void present_to_window(const FrameReport& report) {
-  const bool drawn = report.picture != kPictureKept;
-  if (!plugin.display_window || !plugin.draw_surface.dc) {
-    // A drawn picture that goes nowhere leaves the DIB behind the canvas.
-    if (drawn) dib_matches_last_picture = false;
-    return;
-  }
-  if (drawn) transfer_to_draw_surface(canvas.drawing, report.picture == kPictureListed);
+  if (report.picture != kPictureKept) draw_surface_take(canvas, report.picture == kPictureListed);
+  HDC surface_dc = draw_surface_dc();
+  if (!plugin.display_window || !surface_dc) return;
   HDC window_dc = GetDC(plugin.display_window);
   if (!window_dc) return;
-  BitBlt(window_dc, 0, 0, kWorldWidth, kWorldHeight, plugin.draw_surface.dc, 0, 0, SRCCOPY);
+  BitBlt(window_dc, 0, 0, kWorldWidth, kWorldHeight, surface_dc, 0, 0, SRCCOPY);
   ReleaseDC(plugin.display_window, window_dc);
 }
 
@@ -143,47 +78,6 @@ static void plugin_config(PluginModule* module) {
   MessageBoxA(module->parent_window, kConfigText, "Configuration", MB_OK);
 }
 
-static Surface create_surface(int stock_brush) {
-  Surface surface = {};
-  surface.dc = CreateCompatibleDC(nullptr);
-  HDC window_dc = GetDC(plugin.display_window);
-  surface.bitmap = CreateCompatibleBitmap(window_dc, plugin.view_width, plugin.view_height);
-  ReleaseDC(plugin.display_window, window_dc);
-  surface.kept = SelectObject(surface.dc, surface.bitmap);
-  RECT all = {0, 0, plugin.view_width, plugin.view_height};
-  FillRect(surface.dc, &all, static_cast<HBRUSH>(GetStockObject(stock_brush)));
-  return surface;
-}
-
-// A new surface holds no picture yet, so the next transfer converts all of it.
-static Surface create_draw_surface() {
-  dib_matches_last_picture = false;
-  Surface surface = {};
-  surface.dc = CreateCompatibleDC(nullptr);
-  const BITMAPINFO info = picture_layout();
-  void* bits = nullptr;
-  surface.bitmap = CreateDIBSection(surface.dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!surface.bitmap || !bits) {
-    if (surface.bitmap) DeleteObject(surface.bitmap);
-    DeleteDC(surface.dc);
-    return create_surface(WHITE_BRUSH);
-  }
-  surface.pixels = static_cast<uint32_t*>(bits);
-  surface.kept = SelectObject(surface.dc, surface.bitmap);
-  RECT all = {0, 0, plugin.view_width, plugin.view_height};
-  FillRect(surface.dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  return surface;
-}
-
-static void release_surface(Surface& surface) {
-  if (surface.dc) {
-    SelectObject(surface.dc, surface.kept);
-    DeleteDC(surface.dc);
-  }
-  if (surface.bitmap) DeleteObject(surface.bitmap);
-  surface = {};
-}
-
 // The position comes from a file anyone can edit, so it may be anything an int32
 // holds; the far edges are formed in 64 bits and held to the int32 range. Every
 // position a real screen has stays exactly as it is.
@@ -197,7 +91,7 @@ static int32_t plugin_init(PluginModule* module) {
   // A player that calls init again without quit would otherwise orphan the first
   // frame, and the class, still in use by its window, could never be registered
   // again: every later init would fail. Take the old one down as quit does.
-  if (plugin.draw_surface.dc) plugin_quit(module);
+  if (draw_surface_dc()) plugin_quit(module);
 
   plugin.view_width = kWorldWidth;
   plugin.view_height = kWorldHeight;
@@ -248,7 +142,7 @@ static int32_t plugin_init(PluginModule* module) {
 
   host_request(kHostSetDisplayWindow, reinterpret_cast<WPARAM>(plugin.display_window));
 
-  plugin.draw_surface = create_draw_surface();
+  surfaces_create(plugin.display_window, plugin.view_width, plugin.view_height);
 
   ShowWindow(frame, SW_SHOWNORMAL);
   return 0;
@@ -268,7 +162,7 @@ static void plugin_quit(PluginModule* module) {
   if (!plugin.current_module) plugin.current_module = module;
   host_request(kHostSetDisplayWindow, 0);
   save_position(module->instance, module->description);
-  release_surface(plugin.draw_surface);
+  surfaces_release();
   if (frame_record.window) {
     SetForegroundWindow(plugin.current_module->parent_window);
     DestroyWindow(frame_record.window);

@@ -90,15 +90,6 @@ constexpr LPARAM kHostGetVideoState = 501;
 constexpr LPARAM kHostSetFullscreen = 631;
 constexpr LPARAM kHostToggleState = 628;
 
-// One off-screen picture: a memory context, the bitmap selected into it and the
-// bitmap the context held before, which must go back in before either is freed.
-struct Surface {
-  HDC dc;
-  HBITMAP bitmap;
-  HGDIOBJ kept;
-  uint32_t* pixels;  // the bitmap's own pixels when it is a DIB section, else null
-};
-
 // Everything init makes and the window procedure reads; all of it lives from a
 // successful init to quit, and survives quit so that the next init carries on.
 struct PluginState {
@@ -106,7 +97,6 @@ struct PluginState {
   int32_t view_width;
   int32_t view_height;
   HWND display_window;
-  Surface draw_surface;
   int32_t command_toggle;
 };
 

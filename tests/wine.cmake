@@ -59,7 +59,10 @@ set(wine_environment
 # A screen large enough for the frames the test host makes, in true colour so that
 # readbacks return exactly the bytes drawn. The commands are looked up where they run.
 set(wine_run ${guest_dir}/wine_run.sh ${wine_decision} --
-             xvfb-run -a -s "-screen 0 1920x1200x24" wine ${wine_test_host})
+             xvfb-run -a -s "-screen 0 1920x1200x24" ${guest_dir}/wine_local.sh ${wine_test_host})
+# The same on a 16-bit screen (5, 6 and 5 bits of red, green and blue).
+set(wine_run_16 ${guest_dir}/wine_run.sh ${wine_decision} --
+                xvfb-run -a -s "-screen 0 1920x1200x16" ${guest_dir}/wine_local.sh ${wine_test_host})
 set(wine_skip "corvanta-wine: skipped")
 
 add_test(NAME wine_machine
@@ -79,11 +82,13 @@ foreach(group records lifecycle settings failures hostile)
     RESOURCE_LOCK wine TIMEOUT 600 LABELS wine SKIP_REGULAR_EXPRESSION "${wine_skip}")
 endforeach()
 
-# The same world, each from the calendar's seed: silence; silence on a system whose
-# SetDIBits keeps to the letter of its documentation; and a recorded piece of music
-# from tests/data.
+# The same world, each from the calendar's seed: silence; silence on a system without
+# DIB sections whose SetDIBits keeps to the letter of its documentation; a recorded
+# piece of music from tests/data; and on a 16-bit screen, the music with and without
+# the DIB section side by side, its first 69 drawn frames (a 16-bit screen cannot
+# show corvanta-sim's colours, so there only the two ways are compared).
 if(TARGET corvanta-sim)
-  function(add_same_world name spectrum_path frames)
+  function(add_same_world name run spectrum_path frames)
     set(work "${wine_root}/${name}")
     corvanta_wine_path(work_wine "${work}")
     if(spectrum_path STREQUAL "silence")
@@ -92,7 +97,7 @@ if(TARGET corvanta-sim)
       corvanta_wine_path(spectrum_wine "${spectrum_path}")
     endif()
     add_test(NAME wine_${name}
-             COMMAND ${CMAKE_COMMAND} "-DRUN_HOST=${wine_run}" "-DHOST_ARGS=${wine_dll_path};${work_wine}\\plugins"
+             COMMAND ${CMAKE_COMMAND} "-DRUN_HOST=${run}" "-DHOST_ARGS=${wine_dll_path};${work_wine}\\plugins"
                      -DSIM=$<TARGET_FILE:corvanta-sim> -DSPECTRUM=${spectrum_path}
                      -DSPECTRUM_WINE=${spectrum_wine} -DFRAMES=${frames} -DWORK=${work} -DWORK_WINE=${work_wine}
                      ${ARGN} -P ${CMAKE_CURRENT_SOURCE_DIR}/host/same_world.cmake)
@@ -101,7 +106,9 @@ if(TARGET corvanta-sim)
       RESOURCE_LOCK wine TIMEOUT 900 LABELS wine SKIP_REGULAR_EXPRESSION "${wine_skip}")
   endfunction()
 
-  add_same_world(same_world_silence silence 400)
-  add_same_world(same_world_without_dib_section silence 400 -DNO_DIB_SECTION=1)
-  add_same_world(same_world_music "${CMAKE_CURRENT_SOURCE_DIR}/data/music.spectra" 1000)
+  set(music "${CMAKE_CURRENT_SOURCE_DIR}/data/music.spectra")
+  add_same_world(same_world_silence "${wine_run}" silence 400)
+  add_same_world(same_world_without_dib_section "${wine_run}" silence 400 -DNO_DIB_SECTION=1)
+  add_same_world(same_world_music "${wine_run}" "${music}" 1000)
+  add_same_world(same_world_16bpp "${wine_run_16}" "${music}" 220 -DTWIN=1 -DSCREEN_ONLY=1)
 endif()

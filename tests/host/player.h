@@ -89,7 +89,19 @@ struct Player {
   uint8_t* frame_record;       // the plug-in's record, as last handed to the frame maker
   bool frame_record_rest_zero;  // the words the plug-in must leave alone were zero
   int quit_messages;
+
+  // What the plug-in asks of the system, through its imports (see player_attach_dll).
+  bool logging_calls;              // log into `calls` (below)
+  std::vector<std::string> calls;  // "request 611", "write Screen_x", "fill white", ...
+  std::vector<UINT> default_messages;  // messages handed to DefWindowProcA
+  int dib_sections_made;
+  bool window_rect_fails;          // GetWindowRect fails, leaving junk in its rectangle
+  std::string module_name;         // GetModuleFileNameA's answer when not empty
 };
+
+// DefWindowProcA's answer to WM_COMMAND as the plug-in sees it, so that a handler
+// that hands the message on and returns the answer can be told from one that does not.
+constexpr LRESULT kDefaultCommandResult = 0x5EED;
 
 extern Player player;
 
@@ -97,13 +109,16 @@ extern Player player;
 // and loads it. False with a message on stderr when any of that fails.
 bool player_start(const std::string& dll_source, const std::string& folder);
 bool player_load_dll();  // from the folder
-bool player_attach_dll(HMODULE dll);  // one loaded some other way; false for null
+// One loaded some other way; false for null. Points the DLL's imports of the calls
+// the Player record above watches or bends at the player's own, which pass through.
+bool player_attach_dll(HMODULE dll);
 void player_unload_dll();
-// Makes the loaded DLL's CreateDIBSection fail, and its SetDIBits refuse a bitmap
-// that is selected into the context it is given, as the documentation allows.
-bool player_refuse_dib_sections();
-// How often the DLL has called SetDIBits since the call above.
+// Makes `dll`'s CreateDIBSection fail, and its SetDIBits refuse a bitmap that is
+// selected into the context it is given, as the documentation allows.
+bool player_refuse_dib_sections(HMODULE dll);
+// SetDIBits calls since the call above, and how many of them were refused.
 int player_set_dib_bits_calls();
+int player_set_dib_bits_refusals();
 void player_clear_records();
 // Handles everything in the thread's queue, counting quit messages.
 void pump_messages();
@@ -133,6 +148,26 @@ Picture read_window(HWND window, int width, int height);
 void read_window_into(HWND window, Picture& picture);
 uint64_t picture_digest(const Picture& picture);  // FNV-1a 64 over R, G, B per pixel
 std::string hex64(uint64_t value);
+
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr uint32_t kBlack = 0x000000;
+int count_pixels_not(const Picture& picture, uint32_t colour);
+// Paints the window's whole client area one colour from outside, so that what a
+// repaint or a frame leaves behind can be told from what was there before.
+void scribble(HWND window, int width, int height, COLORREF colour);
+void repaint_now(HWND window);
+void move_window(HWND window, int x, int y);
+void resize_window(HWND window, int width, int height);
+POINT position_in_parent(HWND window);  // in its parent's client area
+POINT frame_corner();                   // of the frame record's window, on the screen
+bool inside_dll(const void* address);
+
+std::string settings_path();  // plugin.ini beside the DLL
+int settings_value(const char* section, const char* key);  // -99999 when missing
+// Key=value lines of one section, each ended by '\n', as the profile reader sees them.
+std::string settings_section(const char* section);
+std::string section_names();
+void write_settings(const std::string& lines);  // the module's section alone
 
 std::string folder_file(const std::string& name);
 std::string read_text_file(const std::string& path);

@@ -5,11 +5,14 @@
 #   cmake -DRUN_HOST=<command list> -DHOST_ARGS=<dll;folder> -DSIM=corvanta-sim
 #         -DSPECTRUM=<unix path|silence> -DSPECTRUM_WINE=<wine path|silence>
 #         -DFRAMES=N -DWORK=<dir> -DWORK_WINE=<wine path of dir> [-DNO_DIB_SECTION=1]
-#         -P same_world.cmake
+#         [-DTWIN=1] [-DSCREEN_ONLY=1] -P same_world.cmake
 # The DLL seeds its world from the calendar second of its first frame; the test host
 # writes that second to the first line of its digests as "seed N", and corvanta-sim
 # is given the same seed. NO_DIB_SECTION makes the DLL's CreateDIBSection fail, and
-# its SetDIBits refuse a bitmap still in a context.
+# its SetDIBits refuse a bitmap still in a context. TWIN runs a second copy of the DLL
+# so refused beside the first, and the test host holds the two windows equal pixel
+# for pixel. SCREEN_ONLY leaves corvanta-sim out: on a screen of fewer than 24 bits
+# a pixel keeps only some bits of each colour, so only the two copies can be compared.
 file(MAKE_DIRECTORY "${WORK}")
 set(digests "${WORK}/digests.txt")
 set(trace "${WORK}/sim.trace")
@@ -18,6 +21,9 @@ file(REMOVE "${digests}" "${trace}")
 set(options "")
 if(NO_DIB_SECTION)
   list(APPEND options no-dib-section)
+endif()
+if(TWIN)
+  list(APPEND options twin)
 endif()
 execute_process(
   COMMAND ${RUN_HOST} ${HOST_ARGS} world "${SPECTRUM_WINE}" ${FRAMES} "${WORK_WINE}\\digests.txt" ${options}
@@ -32,6 +38,14 @@ if(NOT seed_line MATCHES "^seed ([0-9]+)$")
   message(FATAL_ERROR "no seed in ${digests}")
 endif()
 set(seed ${CMAKE_MATCH_1})
+list(LENGTH dll_lines dll_count)
+if(SCREEN_ONLY)
+  if(NOT dll_count EQUAL FRAMES)
+    message(FATAL_ERROR "${dll_count} frames from the DLL, expected ${FRAMES}")
+  endif()
+  message(STATUS "seed ${seed}: ${FRAMES} pictures the same with and without the DIB section")
+  return()
+endif()
 
 execute_process(
   COMMAND "${SIM}" --frames ${FRAMES} --seed ${seed} --spectrum "${SPECTRUM}" --trace "${trace}"
@@ -42,7 +56,6 @@ endif()
 
 # Trace lines: frame_count population world_digest picture_digest.
 file(STRINGS "${trace}" sim_lines)
-list(LENGTH dll_lines dll_count)
 list(LENGTH sim_lines sim_count)
 if(NOT dll_count EQUAL FRAMES OR NOT sim_count EQUAL FRAMES)
   message(FATAL_ERROR "${dll_count} frames from the DLL and ${sim_count} from corvanta-sim, expected ${FRAMES}")
