@@ -352,8 +352,6 @@ static HBITMAP WINAPI refused_dib_section(HDC, const BITMAPINFO*, UINT, void** b
 }
 
 bool player_refuse_dib_sections(HMODULE dll) {
-  set_dib_bits_calls = 0;
-  set_dib_bits_refusals = 0;
   return patch_dll_import(dll, "gdi32.dll", "CreateDIBSection", reinterpret_cast<const void*>(&refused_dib_section)) &&
          patch_dll_import(dll, "gdi32.dll", "SetDIBits", reinterpret_cast<const void*>(&strict_set_dib_bits));
 }

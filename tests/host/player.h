@@ -116,7 +116,8 @@ void player_unload_dll();
 // Makes `dll`'s CreateDIBSection fail, and its SetDIBits refuse a bitmap that is
 // selected into the context it is given, as the documentation allows.
 bool player_refuse_dib_sections(HMODULE dll);
-// SetDIBits calls since the call above, and how many of them were refused.
+// SetDIBits calls through the redirection above, in every DLL of the process, and
+// how many of them were refused.
 int player_set_dib_bits_calls();
 int player_set_dib_bits_refusals();
 void player_clear_records();
