@@ -19,13 +19,13 @@ function(add_golden seed sound)
   endif()
   set(name golden_seed${seed}_${sound})
   add_test(NAME ${name}_first3000
-    COMMAND Python3::Interpreter ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_first3000
+    COMMAND ${Python3_EXECUTABLE} ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_first3000
             ${golden_dir}/seed${seed}-${sound}-first3000.trace
             --frames 3000 --seed ${seed} --spectrum ${spectrum})
   corvanta_sim_test(${name}_first3000 1200 golden)
   if(CMAKE_BUILD_TYPE STREQUAL "Release")
     add_test(NAME ${name}_every100
-      COMMAND Python3::Interpreter ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_every100
+      COMMAND ${Python3_EXECUTABLE} ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_every100
               ${golden_dir}/seed${seed}-${sound}-every100.trace
               --frames 20000 --seed ${seed} --spectrum ${spectrum} --trace-every 100)
     corvanta_sim_test(${name}_every100 900 golden)
