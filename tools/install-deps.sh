@@ -6,9 +6,12 @@
 #   wine      Wine with its 32-bit half, to run the plug-in's tests on this machine
 #   emulated  QEMU and debootstrap, to run those tests in an emulated machine where
 #             this one cannot run 32-bit programs
+#   cross     the aarch64 and s390x cross compilers with qemu-user to run their
+#             programs, and Emscripten with Node.js for the WebAssembly build
 # A group that must install and cannot stops the script with apt's own message. The
-# other two may fail: the script says so in one line, with apt's reason, and goes on;
-# the Wine tests then run in the emulated machine, or report themselves skipped.
+# others may fail: the script says so in one line, with apt's reason, and goes on;
+# the Wine tests then run in the emulated machine, or report themselves skipped, and
+# tools/test.sh reports the cross presets whose tools are missing as skipped.
 # Quick when everything is present: it asks dpkg first and touches apt only then.
 set -euo pipefail
 
@@ -17,6 +20,8 @@ native=(g++ cmake make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev li
 windows=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 wine=(wine wine32:i386)
 emulated=(qemu-system-x86 qemu-utils debootstrap e2fsprogs cpio xz-utils zstd)
+# Emscripten's JavaScript optimizer needs acorn, which Debian packages apart.
+cross=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user emscripten nodejs node-acorn)
 
 missing_of() {
   local p
@@ -28,7 +33,7 @@ missing_of() {
 need_i386=
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
-all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}")
+all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${cross[@]}")
 if [ -z "$all_missing" ] && [ -z "$need_i386" ]; then
   exit 0
 fi
@@ -39,7 +44,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: missing packages" $required_missing "; run as root to install them" >&2
     exit 2
   fi
-  echo "install-deps: not root, so not installing" $all_missing "(the Wine tests use what is here)" >&2
+  echo "install-deps: not root, so not installing" $all_missing "(the Wine and cross tests use what is here)" >&2
   exit 0
 fi
 
@@ -89,3 +94,4 @@ install_group windows required "" "${windows[@]}"
 install_group wine optional "" "${wine[@]}"
 # The emulated machine needs QEMU's command-line emulator only, not its desktop front ends.
 install_group emulated optional --no-install-recommends "${emulated[@]}"
+install_group cross optional --no-install-recommends "${cross[@]}"
