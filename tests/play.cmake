@@ -38,6 +38,13 @@ if(TARGET corvanta-play AND XVFB_RUN)
     CORVANTA_PLAY_PATH="$<TARGET_FILE:corvanta-play>"
     CORVANTA_SIM_PATH="$<TARGET_FILE:corvanta-sim>"
     XVFB_RUN_PATH="${XVFB_RUN}")
+  # A PulseAudio server of the test's own, for capture as a desktop user has it; without
+  # one the test skips.
+  find_program(PULSEAUDIO_PATH pulseaudio)
+  find_program(PAPLAY_PATH paplay)
+  target_compile_definitions(test_corvanta_play PRIVATE
+    PULSEAUDIO_PATH="$<$<BOOL:${PULSEAUDIO_PATH}>:${PULSEAUDIO_PATH}>"
+    PAPLAY_PATH="$<$<BOOL:${PAPLAY_PATH}>:${PAPLAY_PATH}>")
   add_dependencies(test_corvanta_play corvanta-play corvanta-sim)
   gtest_discover_tests(test_corvanta_play DISCOVERY_TIMEOUT 120 PROPERTIES LABELS play TIMEOUT 300)
 elseif(TARGET corvanta-play)
