@@ -200,6 +200,10 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
     }
   }
 
+  if (options.lossless && options.video_kind != VideoKind::kMp4 && options.video_kind != VideoKind::kWebm) {
+    error = "--lossless is for --video FILE.mp4 or FILE.webm";
+    return false;
+  }
   if (snapshot_at_given != !options.snapshot_path.empty()) {
     error = "--snapshot-at and --snapshot go together";
     return false;
