@@ -501,7 +501,6 @@ void watch_silence(Player& p) {
   p.silence_reported = silent;
 }
 
-
 int list_devices() {
   include_monitors();
   if (SDL_Init(SDL_INIT_AUDIO) != 0) return fail(std::string("no audio device: ") + SDL_GetError());

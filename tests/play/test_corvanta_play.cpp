@@ -362,6 +362,8 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
       {"unknown recording device", "--capture 'No such device'", "dummy", Display::kXvfb,
        "no recording device named 'No such device' (--list-devices lists them)"},
       {"unknown device to list", "--list-devices", "no-such-driver", Display::kXvfb, "no audio device"},
+      {"unwritable record", "--record /nonexistent/dir/heard.spectra " + *music_, "dummy", Display::kXvfb,
+       "cannot write '/nonexistent/dir/heard.spectra'"},
       {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
   };
   for (const Case& c : cases) {
