@@ -6,17 +6,21 @@
 #   wine      Wine with its 32-bit half, to run the plug-in's tests on this machine
 #   emulated  QEMU and debootstrap, to run those tests in an emulated machine where
 #             this one cannot run 32-bit programs
+#   play      a PulseAudio server and its tools, for corvanta-play's capture tests
 # A group that must install and cannot stops the script with apt's own message. The
-# other two may fail: the script says so in one line, with apt's reason, and goes on;
-# the Wine tests then run in the emulated machine, or report themselves skipped.
+# other three may fail: the script says so in one line, with apt's reason, and goes on;
+# the Wine tests then run in the emulated machine, or report themselves skipped, as do
+# the capture tests without a server.
 # Quick when everything is present: it asks dpkg first and touches apt only then.
 set -euo pipefail
 
 native=(g++ cmake make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libpng-dev pkg-config
-        python3 libsdl2-dev libsndfile1-dev libfftw3-dev xvfb xauth)
+        python3 libsdl2-dev libsndfile1-dev libfftw3-dev xvfb xauth
+        libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg)
 windows=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 wine=(wine wine32:i386)
 emulated=(qemu-system-x86 qemu-utils debootstrap e2fsprogs cpio xz-utils zstd)
+play=(pulseaudio pulseaudio-utils)
 
 missing_of() {
   local p
@@ -28,7 +32,7 @@ missing_of() {
 need_i386=
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
-all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}")
+all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${play[@]}")
 if [ -z "$all_missing" ] && [ -z "$need_i386" ]; then
   exit 0
 fi
@@ -39,7 +43,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: missing packages" $required_missing "; run as root to install them" >&2
     exit 2
   fi
-  echo "install-deps: not root, so not installing" $all_missing "(the Wine tests use what is here)" >&2
+  echo "install-deps: not root, so not installing" $all_missing "(the Wine and capture tests use what is here)" >&2
   exit 0
 fi
 
@@ -89,3 +93,5 @@ install_group windows required "" "${windows[@]}"
 install_group wine optional "" "${wine[@]}"
 # The emulated machine needs QEMU's command-line emulator only, not its desktop front ends.
 install_group emulated optional --no-install-recommends "${emulated[@]}"
+# The server alone, without the desktop's sound settings and Bluetooth modules.
+install_group play optional --no-install-recommends "${play[@]}"

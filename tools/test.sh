@@ -32,6 +32,10 @@ skipped_of() {
   [ -z "$reason" ] || printf '; Wine tests: %s' "$reason"
   reason=$(grep -m1 -oE 'sim_checks: skipped: [^ ]+' "$outputs" | sed 's/^sim_checks: skipped: //; s/,$//')
   [ -z "$reason" ] || printf '; reference traces: %s not found (no ../shared beside the repository)' "$reason"
+  # GoogleTest's skips: the line after "file:line: Skipped" gives the reason.
+  grep -A1 -E ': Skipped$' "$outputs" | grep -vE ': Skipped$|^--$' | sort -u | while IFS= read -r reason; do
+    printf '; %s' "$reason"
+  done
 }
 
 # run_group NAME BUILD-TREE PRESET-TO-BUILD... -- CTEST-ARGUMENTS...
