@@ -13,7 +13,7 @@
 set -euo pipefail
 
 native=(g++ cmake make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libpng-dev pkg-config
-        python3 libsdl2-dev libsndfile1-dev libfftw3-dev xvfb xauth)
+        python3 libsdl2-dev libsndfile1-dev xvfb xauth)
 windows=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 wine=(wine wine32:i386)
 emulated=(qemu-system-x86 qemu-utils debootstrap e2fsprogs cpio xz-utils zstd)
