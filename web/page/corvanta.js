@@ -18,7 +18,7 @@
 
   const canvas = document.getElementById('world');
   const context2d = canvas.getContext('2d');
-  const image = context2d.createImageData(WIDTH, HEIGHT);
+  let image = null;         // an ImageData over the module's own RGBA picture
   const messageBox = document.getElementById('message');
   const statusText = document.getElementById('status');
   const params = new URLSearchParams(location.search);
@@ -51,6 +51,8 @@
       audioState: audio ? audio.state : 'none',
     }),
     traceLine: () => (M ? M.UTF8ToString(M._cv_trace_line()) : null),
+    // The sum of the 100 bytes the world reads from the last spectrum: 0 for silence.
+    worldBandsSum: () => M.HEAPU8.subarray(M._cv_spectrum(), M._cv_spectrum() + 100).reduce((a, b) => a + b, 0),
   };
   window.corvanta = api;
 
@@ -71,8 +73,12 @@
     return Math.floor((FPS * (samples + 1) - 1) / rate);
   }
 
+  // The picture goes to the canvas straight from the module's memory, no copy between;
+  // a grown memory is a new buffer, so the view is made again then.
   function show() {
-    image.data.set(M.HEAPU8.subarray(M._cv_rgba(), M._cv_rgba() + WIDTH * HEIGHT * 4));
+    if (!image || image.data.buffer !== M.HEAPU8.buffer) {
+      image = new ImageData(new Uint8ClampedArray(M.HEAPU8.buffer, M._cv_rgba(), WIDTH * HEIGHT * 4), WIDTH, HEIGHT);
+    }
     context2d.putImageData(image, 0, 0);
   }
 
