@@ -109,6 +109,15 @@ EMSCRIPTEN_KEEPALIVE int32_t cv_track_frames() {
   return static_cast<int32_t>(last_frame_heard(t.frames - 1, t.sample_rate) + 1);
 }
 
+// A digest of the track's samples as the analyser reads them, folded to 32 bits, for
+// telling whether two decodings gave the same floats.
+EMSCRIPTEN_KEEPALIVE uint32_t cv_track_digest() {
+  const std::vector<float>& samples = session->track.samples;
+  const uint64_t h = fnv1a_update(kFnvOffsetBasis, reinterpret_cast<const uint8_t*>(samples.data()),
+                                  samples.size() * sizeof(float));
+  return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
 // The spectrum of video frame n of the track: the window centred on its moment.
 EMSCRIPTEN_KEEPALIVE void cv_track_spectrum(int32_t frame) {
   track_frame_spectrum(session->analyser, session->track, frame, session->spectrum);

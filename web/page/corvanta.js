@@ -5,7 +5,9 @@
 //
 // ?seed=S repeats a world (otherwise the clock's seconds). ?seed=S&spectrum=URL&frames=N
 // runs N frames of a recorded spectrum file as fast as it can and puts the trace line
-// of the last (as corvanta-sim --trace writes it) in window.corvanta.trace.
+// of the last (as corvanta-sim --trace writes it) in window.corvanta.trace;
+// ?seed=S&audio=URL[&frames=N] does the same with an audio file, without playing it,
+// as corvanta-sim --audio does.
 'use strict';
 
 (() => {
@@ -51,6 +53,8 @@
       audioState: audio ? audio.state : 'none',
     }),
     traceLine: () => (M ? M.UTF8ToString(M._cv_trace_line()) : null),
+    // A digest of the decoded track's samples (0 before any).
+    trackDigest: () => M._cv_track_digest() >>> 0,
     // The sum of the 100 bytes the world reads from the last spectrum: 0 for silence.
     worldBandsSum: () => M.HEAPU8.subarray(M._cv_spectrum(), M._cv_spectrum() + 100).reduce((a, b) => a + b, 0),
   };
@@ -114,13 +118,39 @@
 
   // ---- the check mode: a spectrum file, N frames, as fast as possible ----
 
-  async function runCheck(url, frames) {
-    status(`checking: ${frames} frames of ${url}`);
+  // Runs `frames` frames as fast as possible, `fill(n)` setting each one's spectrum, then
+  // shows the picture and publishes the trace line.
+  async function runFrames(frames, what, fill) {
+    status(`checking: ${frames} frames of ${what}`);
+    restartWorld();
+    const started = performance.now();
+    for (let n = 0; n < frames;) {
+      // Slices of some 50 ms, so the page still answers while it runs.
+      const slice = performance.now();
+      while (n < frames && performance.now() - slice < 50) {
+        fill(n);
+        step();
+        n += 1;
+      }
+      await new Promise((resolve) => setTimeout(resolve, 0));
+    }
+    show();
+    api.trace = api.traceLine();
+    document.documentElement.dataset.trace = api.trace;
+    status(`checked ${what}: ${frames} frames in ${((performance.now() - started) / 1000).toFixed(1)} s, ` +
+           `step ${(timing.totalMs / Math.max(1, timing.steps)).toFixed(3)} ms; ${api.trace}`);
+  }
+
+  async function fetchBytes(url) {
+    const response = await fetch(url);
+    if (!response.ok) throw new Error(`${response.status} ${response.statusText}`);
+    return response.arrayBuffer();
+  }
+
+  async function checkSpectrum(url, frames) {
     let bytes;
     try {
-      const response = await fetch(url);
-      if (!response.ok) throw new Error(`${response.status} ${response.statusText}`);
-      bytes = new Uint8Array(await response.arrayBuffer());
+      bytes = new Uint8Array(await fetchBytes(url));
     } catch (e) {
       say(`The spectrum file ${url} could not be read: ${e.message}`);
       return;
@@ -130,25 +160,24 @@
       return;
     }
     const records = bytes.length / SPECTRUM_BYTES;
-    restartWorld();
     const spectrum = M._cv_spectrum();
-    const started = performance.now();
-    for (let n = 0; n < frames;) {
-      // Slices of some 50 ms, so the page still answers while it runs.
-      const slice = performance.now();
-      while (n < frames && performance.now() - slice < 50) {
-        const r = n % records;  // files loop, as in corvanta-sim
-        M.HEAPU8.set(bytes.subarray(r * SPECTRUM_BYTES, (r + 1) * SPECTRUM_BYTES), spectrum);
-        step();
-        n += 1;
-      }
-      await new Promise((resolve) => setTimeout(resolve, 0));
+    await runFrames(frames, url, (n) => {
+      const r = n % records;  // files loop, as in corvanta-sim
+      M.HEAPU8.set(bytes.subarray(r * SPECTRUM_BYTES, (r + 1) * SPECTRUM_BYTES), spectrum);
+    });
+  }
+
+  async function checkAudio(url, frames) {
+    let decoded;
+    try {
+      const buffer = await fetchBytes(url);
+      decoded = decodeWav(buffer) || await decodeWithBrowser(buffer);
+    } catch (e) {
+      say(`The audio file ${url} could not be read or decoded: ${e.message}`);
+      return;
     }
-    show();
-    api.trace = api.traceLine();
-    document.documentElement.dataset.trace = api.trace;
-    status(`checked: ${frames} frames in ${((performance.now() - started) / 1000).toFixed(1)} s, ` +
-           `frame step ${(timing.totalMs / Math.max(1, timing.steps)).toFixed(3)} ms mean; ${api.trace}`);
+    if (!loadTrack(decoded, url)) return;
+    await runFrames(frames === null ? M._cv_track_frames() : frames, url, (n) => M._cv_track_spectrum(n));
   }
 
   // ---- decoding ----
@@ -233,16 +262,43 @@
     return 0;
   }
 
+  // Bits per sample of a FLAC file, from its STREAMINFO; 0 for anything else.
+  function flacBits(bytes) {
+    const at = String.fromCharCode(...bytes.subarray(0, 3)) === 'ID3'
+      ? 10 + ((bytes[6] & 0x7f) << 21 | (bytes[7] & 0x7f) << 14 | (bytes[8] & 0x7f) << 7 | (bytes[9] & 0x7f)) : 0;
+    if (String.fromCharCode(...bytes.subarray(at, at + 4)) !== 'fLaC' || bytes.length < at + 22) return 0;
+    return (((bytes[at + 20] & 1) << 4) | (bytes[at + 21] >> 4)) + 1;
+  }
+
+  // The browser's decoder divides a positive integer sample by 2^(n-1) - 1 (n: 16, or
+  // 32 for deeper files) and a negative one by 2^(n-1); libsndfile divides both by
+  // 2^(bits-1). The integer is still exactly recoverable from the float, so FLAC gives
+  // corvanta-sim's samples too. A sample already on libsndfile's grid is left alone,
+  // should a browser scale that way itself.
+  function rescaleIntegers(channel, bits) {
+    const container = bits <= 16 ? 16 : 32;
+    const positive = 2 ** (container - 1) - 1;
+    const shift = 2 ** (container - bits);
+    const full = 2 ** (bits - 1);
+    for (let i = 0; i < channel.length; i += 1) {
+      const f = channel[i];
+      if (f > 0 && !Number.isInteger(f * full)) channel[i] = Math.round(Math.round(f * positive) / shift) / full;
+    }
+  }
+
   async function decodeWithBrowser(buffer) {
-    const rate = sniffRate(new Uint8Array(buffer)) || (audio ? audio.sampleRate : 48000);
+    const bytes = new Uint8Array(buffer);
+    const rate = sniffRate(bytes) || (audio ? audio.sampleRate : 48000);
+    const bits = flacBits(bytes);
     const offline = new OfflineAudioContext(2, 1, rate);
     const decoded = await offline.decodeAudioData(buffer);
-    return {
-      rate: decoded.sampleRate,
-      frames: decoded.length,
-      left: decoded.getChannelData(0),
-      right: decoded.getChannelData(decoded.numberOfChannels > 1 ? 1 : 0),
-    };
+    const left = decoded.getChannelData(0);
+    const right = decoded.getChannelData(decoded.numberOfChannels > 1 ? 1 : 0);
+    if (bits >= 8 && bits <= 24) {
+      rescaleIntegers(left, bits);
+      if (right !== left) rescaleIntegers(right, bits);
+    }
+    return { rate: decoded.sampleRate, frames: decoded.length, left, right };
   }
 
   // ---- sound ----
@@ -288,6 +344,26 @@
     document.body.classList.remove('playing');
   }
 
+  // The decoded samples into the module, interleaved, for the analyser.
+  function loadTrack(decoded, name) {
+    if (decoded.frames < 1) {
+      say(`${name} holds no sound.`);
+      return false;
+    }
+    const at = M._cv_track_prepare(decoded.rate, decoded.frames);
+    if (!at) {
+      say(`${name} is too long to keep in memory here (${Math.round(decoded.frames / decoded.rate)} s).`);
+      return false;
+    }
+    const heap = M.HEAPF32;  // after the allocation, which may have grown the memory
+    const base = at >> 2;
+    for (let i = 0; i < decoded.frames; i += 1) {
+      heap[base + 2 * i] = decoded.left[i];
+      heap[base + 2 * i + 1] = decoded.right[i];
+    }
+    return true;
+  }
+
   async function playFile(file) {
     unsay();
     status(`decoding ${file.name}`);
@@ -304,22 +380,10 @@
           'Try WAV, FLAC, Ogg or MP3.');
       return;
     }
-    if (decoded.frames < 1) {
-      status('');
-      say(`"${file.name}" holds no sound.`);
-      return;
-    }
-    const at = M._cv_track_prepare(decoded.rate, decoded.frames);
-    if (!at) {
-      say(`"${file.name}" is too long to keep in memory here (${Math.round(decoded.frames / decoded.rate)} s).`);
-      return;
-    }
     stopSound();
-    const heap = M.HEAPF32;  // after the allocation, which may have grown the memory
-    const base = at >> 2;
-    for (let i = 0; i < decoded.frames; i += 1) {
-      heap[base + 2 * i] = decoded.left[i];
-      heap[base + 2 * i + 1] = decoded.right[i];
+    if (!loadTrack(decoded, `"${file.name}"`)) {
+      status('');
+      return;
     }
     restartWorld();
 
@@ -527,13 +591,14 @@
     restartWorld();
     wire();
     const spectrum = params.get('spectrum');
-    if (spectrum !== null) {
-      const frames = Number(params.get('frames') || '1000');
-      if (!Number.isInteger(frames) || frames < 0) {
-        say(`frames=${params.get('frames')} is not a number of frames.`);
-        return;
-      }
-      await runCheck(spectrum, frames);
+    const track = params.get('audio');
+    const frames = params.get('frames') === null ? null : Number(params.get('frames'));
+    if (frames !== null && !(Number.isInteger(frames) && frames >= 0)) {
+      say(`frames=${params.get('frames')} is not a number of frames.`);
+    } else if (spectrum !== null) {
+      await checkSpectrum(spectrum, frames === null ? 1000 : frames);
+    } else if (track !== null) {
+      await checkAudio(track, frames);
     } else {
       status('choose or drop a song, or listen');
     }

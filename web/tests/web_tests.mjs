@@ -4,7 +4,7 @@
 //
 //   node web/tests/web_tests.mjs CASE --site DIR --sim CORVANTA-SIM --make-track PLAY_MAKE_TRACK
 //        --work DIR [--traces DIR]
-// CASE: loads | spectrum | file | capture | refusals | speed. Prints
+// CASE: loads | spectrum | file | flac | capture | refusals | speed. Prints
 // "web_tests: skipped: REASON" and exits 0 where this machine lacks what a case needs.
 import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, writeFileSync } from 'node:fs';
@@ -187,6 +187,28 @@ const cases = {
     check(trace === expected, `after the song: ${trace} equals corvanta-sim --audio's ${expected}`);
     const picture = await canvasPicture(page);
     check(picture.digest === expected.split(' ')[3], `the canvas shows corvanta-sim --audio's picture (${picture.digest})`);
+    check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
+    await close();
+  },
+
+  // FLAC, which the browser decodes (scaling samples its own way): the same samples as
+  // libsndfile decodes (written out as floats by play_make_track --decoded), and the
+  // same world and picture as corvanta-sim --audio.
+  async flac() {
+    const song = track('song.flac', 6);
+    execFileSync(makeTrack, ['--decoded', song, join(work, 'song.wav')], { stdio: 'inherit' });
+    const { page, said, close } = await open({ query: '?seed=26&audio=/data/song.wav&frames=0' });
+    await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 60000 });
+    const wav = await page.evaluate(() => window.corvanta.trackDigest());
+    await page.goto(page.url().replace('song.wav&frames=0', 'song.flac'));
+    await page.evaluate(() => window.corvanta.ready);
+    await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 120000 });
+    const flac = await page.evaluate(() => window.corvanta.trackDigest());
+    check(flac === wav, `FLAC's samples digest ${flac.toString(16)} equals the WAV's ${wav.toString(16)}`);
+    const trace = await page.evaluate(() => window.corvanta.trace);
+    const expected = simTraceLine(['--seed', '26', '--audio', song], 240);
+    check(trace === expected, `trace line ${trace} equals corvanta-sim --audio's ${expected}`);
+    check((await canvasPicture(page)).digest === expected.split(' ')[3], 'and so does the picture');
     check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
     await close();
   },
