@@ -31,7 +31,7 @@
   let sound = null;        // what the world listens to now: a file or a live input
   let paused = false;
   const timing = { steps: 0, totalMs: 0, maxMs: 0 };
-  const showing = { ticks: 0, shown: 0, unshown: 0, worstGapMs: 0, lastTick: 0 };
+  const showing = { ticks: 0, shown: 0, unshown: 0, worstGapMs: 0, lastTick: 0, unshownAt: [] };
 
   // What scripts on the page (and the tests) can read.
   const api = {
@@ -49,7 +49,7 @@
       stepMeanMs: timing.steps ? timing.totalMs / timing.steps : 0,
       stepMaxMs: timing.maxMs,
       steps: timing.steps,
-      shows: { ...showing },
+      shows: { ...showing, unshownAt: [...showing.unshownAt] },
       audioState: audio ? audio.state : 'none',
     }),
     traceLine: () => (M ? M.UTF8ToString(M._cv_trace_line()) : null),
@@ -103,7 +103,7 @@
     timing.steps = 0;
     timing.totalMs = 0;
     timing.maxMs = 0;
-    Object.assign(showing, { ticks: 0, shown: 0, unshown: 0, worstGapMs: 0, lastTick: 0 });
+    Object.assign(showing, { ticks: 0, shown: 0, unshown: 0, worstGapMs: 0, lastTick: 0, unshownAt: [] });
     show();
   }
 
@@ -525,6 +525,8 @@
       showing.lastTick = now;
       showing.shown += 1;
       showing.unshown += stepped - 1;
+      // The first few frames stepped but never shown, for whoever measures.
+      if (stepped > 1 && showing.unshownAt.length < 20) showing.unshownAt.push(M._cv_frame_count());
     }
     showing.ticks += 1;
     if (sound.kind === 'file' && M._cv_frame_count() >= sound.total && !sound.finished) {

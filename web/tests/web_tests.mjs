@@ -9,6 +9,7 @@
 import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
+import { loadavg } from 'node:os';
 import { dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
@@ -273,6 +274,7 @@ const cases = {
       .filter((p) => p.type === 'renderer').reduce((sum, p) => sum + p.cpuTime, 0);
     const gpu = async () => (await cdp.send('SystemInfo.getProcessInfo')).processInfo
       .filter((p) => p.type !== 'renderer').reduce((sum, p) => sum + p.cpuTime, 0);
+    const load0 = loadavg()[0].toFixed(2);
     const cpu0 = await renderer();
     const other0 = await gpu();
     const wall0 = Date.now();
@@ -287,7 +289,8 @@ const cases = {
       `${(100 * cpu / wall).toFixed(1)} % of one core (browser and GPU processes ${(100 * other / wall).toFixed(1)} %); ` +
       `frame step ${s.stepMeanMs.toFixed(3)} ms mean, ${s.stepMaxMs.toFixed(1)} ms max in the page, ` +
       `${native} ms mean natively; shown ${s.shows.shown}, stepped but not shown ${s.shows.unshown}, ` +
-      `longest gap between pictures ${s.shows.worstGapMs.toFixed(0)} ms`);
+      `longest gap between pictures ${s.shows.worstGapMs.toFixed(0)} ms; frames not shown end passes at ` +
+      `${JSON.stringify(s.shows.unshownAt)}; load average before ${load0}, after ${loadavg()[0].toFixed(2)}`);
     check(s.frames === s.total, `every frame stepped (${s.frames})`);
     check(s.shows.unshown === 0, `no frame dropped from the screen (${s.shows.unshown})`);
     check(cpu / wall < 0.25, 'the renderer stays under 25 % of one core');
