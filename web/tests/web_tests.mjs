@@ -7,7 +7,7 @@
 // CASE: loads | spectrum | file | flac | capture | refusals | speed. Prints
 // "web_tests: skipped: REASON" and exits 0 where this machine lacks what a case needs.
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdirSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { loadavg } from 'node:os';
 import { dirname, join } from 'node:path';
@@ -145,6 +145,9 @@ const cases = {
     const trace = await page.evaluate(() => window.corvanta.trace);
     const expected = simTraceLine(['--seed', '26', '--spectrum', spec], frames);
     check(trace === expected, `trace line ${trace} equals corvanta-sim's ${expected}`);
+    const reference = readFileSync(join(traces, 'seed26-music-every100.trace'), 'utf8').split('\n')
+      .find((line) => line.startsWith(`${frames} `));
+    check(trace === reference, `and the independent implementation's ${reference}`);
     const picture = await canvasPicture(page);
     check(picture.digest === expected.split(' ')[3], `canvas pixels digest ${picture.digest} equal corvanta-sim's picture`);
     check(picture.opaque, 'every canvas pixel is opaque');
