@@ -334,7 +334,6 @@
   function stopSound() {
     if (!sound) return;
     if (sound.source) {
-      sound.source.onended = null;
       try { sound.source.stop(); } catch (e) { /* never started */ }
       sound.source.disconnect();
     }
@@ -397,7 +396,6 @@
     const start = audio.currentTime + 0.05;
     source.start(start);
     sound = { kind: 'file', name: file.name, source, start, rate: decoded.rate, total: M._cv_track_frames(), finished: false };
-    source.onended = () => { if (sound && sound.source === source) sound.ended = true; };
     paused = false;
     document.body.classList.add('playing');
     status(`${file.name}: ${(decoded.frames / decoded.rate).toFixed(1)} s at ${decoded.rate} Hz`);
