@@ -111,6 +111,8 @@ async function open({ args = [], query = '', permissions = [] } = {}) {
   return { page, said, close, server, browser };
 }
 
+// Waits until the condition holds on the page, or ten seconds; the checks after say which.
+const settle = (page, condition) => page.waitForFunction(condition, null, { timeout: 10000 }).catch(() => {});
 const state = (page) => page.evaluate(() => window.corvanta.state());
 const words = (page) => page.evaluate(() => (document.getElementById('message').hidden ? '' : document.getElementById('message').textContent));
 
@@ -218,11 +220,13 @@ const cases = {
   },
 
   // Chromium's fake capture device plays a song into the microphone: the spectrum the
-  // world reads is not silence, and the world steps and lives.
+  // world reads is not silence, and the world steps and lives. Then a shared tab (this
+  // one, picked by its title) takes over.
   async capture() {
     const song = track('capture.wav', 10);
     const { page, said, close } = await open({
-      args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-audio-capture=${song}`],
+      args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-audio-capture=${song}`,
+        '--auto-accept-this-tab-capture', '--auto-select-tab-capture-source-by-title=Corvanta'],
     });
     await page.click('#microphone');
     await page.waitForFunction(() => window.corvanta.state().mode === 'microphone', null, { timeout: 10000 });
@@ -236,6 +240,11 @@ const cases = {
     check(loudest > 1000, `the world heard the input (its ten bands summed to ${loudest} at most)`);
     const population = Number((await page.evaluate(() => window.corvanta.traceLine())).split(' ')[1]);
     check(population > 0, `agents live (${population})`);
+    await page.click('#tab');
+    await settle(page, () => window.corvanta.state().mode === 'tab' && window.corvanta.state().frames > 40);
+    const shared = await state(page);
+    check(shared.mode === 'tab' && shared.frames > 40 && shared.frames < s.frames,
+      `sharing a tab's sound restarts the world and steps it (${shared.mode}, ${shared.frames} frames)`);
     check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
     await close();
   },
@@ -258,8 +267,9 @@ const cases = {
     const text = join(work, 'notes.txt');
     writeFileSync(text, 'these are not the sounds you are looking for\n'.repeat(50));
     await page.setInputFiles('#file', text);
-    await page.waitForFunction(() => /could not decode/.test(window.corvanta.error || ''), null, { timeout: 10000 });
-    check(true, `not audio: "${await words(page)}"`);
+    await settle(page, () => window.corvanta.error);
+    const notAudio = await words(page);
+    check(/could not decode "notes.txt" as audio/.test(notAudio), `not audio: "${notAudio}"`);
     await page.setInputFiles('#file', track('after.wav', 3));
     await page.waitForFunction(() => window.corvanta.state().frames > 40, null, { timeout: 20000 });
     check((await words(page)) === '', 'after both, a song plays and the words are gone');
