@@ -121,7 +121,8 @@ function lastFrameHeard(samples, rate) {
 }
 
 const cases = {
-  // No console error, nothing fetched from outside, the seed from the address or the clock.
+  // No console error, nothing fetched from outside, the seed from the address or the
+  // clock, F for full screen.
   async loads() {
     const { page, said, close, server } = await open({ query: '?seed=26' });
     check((await page.textContent('#seed')) === 'seed 26', 'the seed from the address is shown');
@@ -131,6 +132,13 @@ const cases = {
     const clock = Math.floor(Date.now() / 1000);
     const seed = await page.evaluate(() => window.corvanta.seed());
     check(Math.abs(seed - clock) < 60, `without one, the clock's seconds (${seed}, clock ${clock})`);
+    await page.keyboard.press('f');
+    await settle(page, () => document.fullscreenElement);
+    const full = await page.evaluate(() => !!document.fullscreenElement);
+    await page.keyboard.press('f');
+    await settle(page, () => !document.fullscreenElement);
+    const back = await page.evaluate(() => !document.fullscreenElement);
+    check(full && back, 'F enters full screen and leaves it');
     check(said.errors.length === 0, `no console error or warning: ${JSON.stringify(said.errors)}`);
     check(said.outside.length === 0, `no request outside the page's server: ${JSON.stringify(said.outside)}`);
     check(server.requests.includes('/corvanta-web.wasm'), 'the world came from the page\'s own server');
