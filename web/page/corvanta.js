@@ -116,7 +116,7 @@
     return Math.floor(Date.now() / 1000) >>> 0;
   }
 
-  // ---- the check mode: a spectrum file, N frames, as fast as possible ----
+  // ---- the check modes: N frames of a spectrum or audio file, as fast as possible ----
 
   // Runs `frames` frames as fast as possible, `fill(n)` setting each one's spectrum, then
   // shows the picture and publishes the trace line.
