@@ -6,6 +6,8 @@
 #   release  the whole golden and reference runs, the tools, and the plug-in DLL under
 #            Wine (here, or in an emulated machine where this one cannot run it)
 #   fuzz     a short run of each fuzz target
+#   web      the web page (Emscripten) in headless Chromium against the release
+#            build's corvanta-sim
 # Ends with a line per group (passed, failed, or what was skipped and why) and exits
 # non-zero if any group failed.
 set -uo pipefail
@@ -36,6 +38,8 @@ skipped_of() {
   grep -A1 -E ': Skipped$' "$outputs" | grep -vE ': Skipped$|^--$' | sort -u | while IFS= read -r reason; do
     printf '; %s' "$reason"
   done
+  reason=$(grep -m1 -oE 'web_tests: skipped: .*' "$outputs" | sed 's/^web_tests: skipped: //')
+  [ -z "$reason" ] || printf '; web tests: %s' "$reason"
 }
 
 # run_group NAME BUILD-TREE PRESET-TO-BUILD... -- CTEST-ARGUMENTS...
@@ -77,6 +81,14 @@ run_group() {
 run_group dev build/dev dev -- --preset dev -j2
 run_group release build/release windows release -- --preset release -j2
 run_group fuzz build/fuzz fuzz -- --preset fuzz
+# Without Emscripten the page is not built and its tests report themselves skipped.
+web_presets=(release)
+if command -v emcc >/dev/null 2>&1; then
+  web_presets=(web release)
+else
+  echo "== web: no Emscripten (emcc), so the page is not built" | tee "$logs/web-build.log"
+fi
+run_group web build/release "${web_presets[@]}" -- --preset web
 
 echo
 printf '%s\n' "${summary[@]}"
