@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test, in three groups that each run even when
+# Builds every preset and runs every test, in groups that each run even when
 # another fails:
 #   dev      the unit tests, the first frames of the golden worlds and a soak run under
 #            AddressSanitizer and UndefinedBehaviorSanitizer
 #   release  the whole golden and reference runs, the tools, and the plug-in DLL under
 #            Wine (here, or in an emulated machine where this one cannot run it)
 #   fuzz     a short run of each fuzz target
+#   web      the web page (Emscripten) in headless Chromium against the release
+#            build's corvanta-sim
 #   portable the world's tests and traces with the portable twins of its SSE2 tricks
 #   cross    the goldens and reference traces of the aarch64 and s390x builds under
 #            qemu-user and of the WebAssembly build under Node.js (CTest label cross);
@@ -40,6 +42,12 @@ skipped_of() {
   reason=$(grep -m1 -oE 'sim_checks: skipped: [^ ]+ not found \(the cross builds' "$outputs" |
     sed 's/^sim_checks: skipped: //; s/ (the cross builds$//')
   [ -z "$reason" ] || printf '; cross tests: %s' "$reason"
+  # GoogleTest's skips: the line after "file:line: Skipped" gives the reason.
+  grep -A1 -E ': Skipped$' "$outputs" | grep -vE ': Skipped$|^--$' | sort -u | while IFS= read -r reason; do
+    printf '; %s' "$reason"
+  done
+  reason=$(grep -m1 -oE 'web_tests: skipped: .*' "$outputs" | sed 's/^web_tests: skipped: //')
+  [ -z "$reason" ] || printf '; web tests: %s' "$reason"
 }
 
 # run_group NAME BUILD-TREE PRESET-TO-BUILD... -- CTEST-ARGUMENTS...
@@ -132,6 +140,14 @@ run_cross() {
 run_group dev build/dev dev -- --preset dev -j2
 run_group release build/release windows release -- --preset release -j2
 run_group fuzz build/fuzz fuzz -- --preset fuzz
+# Without Emscripten the page is not built and its tests report themselves skipped.
+web_presets=(release)
+if command -v emcc >/dev/null 2>&1; then
+  web_presets=(web release)
+else
+  echo "== web: no Emscripten (emcc), so the page is not built" | tee "$logs/web-build.log"
+fi
+run_group web build/release "${web_presets[@]}" -- --preset web
 run_group portable build/portable portable -- --preset portable -j2
 run_cross
 
