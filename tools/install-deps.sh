@@ -10,10 +10,13 @@
 #   web       Emscripten, Node.js and Chromium for the web page and its tests, and the
 #             test driver's one npm package (playwright-core, as pinned in
 #             web/package-lock.json) into web/node_modules
+#   cross     the aarch64 and s390x cross compilers with qemu-user to run their
+#             programs, and Emscripten with Node.js for the WebAssembly build
 # A group that must install and cannot stops the script with apt's own message. The
 # others may fail: the script says so in one line, with apt's reason, and goes on;
 # the Wine tests then run in the emulated machine, or report themselves skipped, as do
-# the capture tests without a server and the web tests without a browser.
+# the capture tests without a server and the web tests without a browser; tools/test.sh
+# reports the cross presets whose tools are missing as skipped.
 # Quick when everything is present: it asks dpkg first and touches apt only then.
 set -euo pipefail
 
@@ -27,6 +30,8 @@ play=(pulseaudio pulseaudio-utils)
 web=(emscripten node-acorn nodejs chromium)
 # A Node.js from elsewhere brings its own npm, which Debian's npm package would clash with.
 command -v npm >/dev/null 2>&1 || web+=(npm)
+# Emscripten's JavaScript optimizer needs acorn, which Debian packages apart.
+cross=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user emscripten nodejs node-acorn)
 
 missing_of() {
   local p
@@ -58,7 +63,7 @@ web_packages() {
 need_i386=
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
-all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${play[@]}" "${web[@]}")
+all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${play[@]}" "${web[@]}" "${cross[@]}")
 if [ -z "$all_missing" ] && [ -z "$need_i386" ]; then
   web_packages
   exit 0
@@ -70,7 +75,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "install-deps: missing packages" $required_missing "; run as root to install them" >&2
     exit 2
   fi
-  echo "install-deps: not root, so not installing" $all_missing "(the Wine, capture and web tests use what is here)" >&2
+  echo "install-deps: not root, so not installing" $all_missing "(the Wine, capture, web and cross tests use what is here)" >&2
   web_packages
   exit 0
 fi
@@ -125,3 +130,4 @@ install_group emulated optional --no-install-recommends "${emulated[@]}"
 install_group play optional --no-install-recommends "${play[@]}"
 install_group web optional "" "${web[@]}"
 web_packages
+install_group cross optional --no-install-recommends "${cross[@]}"
