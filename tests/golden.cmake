@@ -6,8 +6,8 @@
 if(NOT Python3_Interpreter_FOUND)
   return()
 endif()
-set(golden_dir ${CMAKE_CURRENT_SOURCE_DIR}/golden)
-set(spectra ${CMAKE_CURRENT_SOURCE_DIR}/data)
+set(golden_dir ${CMAKE_CURRENT_LIST_DIR}/golden)
+set(spectra ${CMAKE_CURRENT_LIST_DIR}/data)
 
 # Under the sanitizers a frame costs some forty times what it costs optimised: the dev
 # tree runs the first 3,000 frames of each world, the optimised tree all of them.
@@ -19,16 +19,16 @@ function(add_golden seed sound)
   endif()
   set(name golden_seed${seed}_${sound})
   add_test(NAME ${name}_first3000
-    COMMAND Python3::Interpreter ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_first3000
+    COMMAND ${Python3_EXECUTABLE} ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_first3000
             ${golden_dir}/seed${seed}-${sound}-first3000.trace
             --frames 3000 --seed ${seed} --spectrum ${spectrum})
-  set_tests_properties(${name}_first3000 PROPERTIES TIMEOUT 1200 LABELS golden)
+  corvanta_sim_test(${name}_first3000 1200 golden)
   if(CMAKE_BUILD_TYPE STREQUAL "Release")
     add_test(NAME ${name}_every100
-      COMMAND Python3::Interpreter ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_every100
+      COMMAND ${Python3_EXECUTABLE} ${sim_checks} trace $<TARGET_FILE:corvanta-sim> ${sim_work}/${name}_every100
               ${golden_dir}/seed${seed}-${sound}-every100.trace
               --frames 20000 --seed ${seed} --spectrum ${spectrum} --trace-every 100)
-    set_tests_properties(${name}_every100 PROPERTIES TIMEOUT 900 LABELS golden)
+    corvanta_sim_test(${name}_every100 900 golden)
   endif()
 endfunction()
 

@@ -15,9 +15,14 @@
   sim_checks.py check SIM WORKDIR
       --check and --check-every check the invariants as often as asked, and a run of the
       world keeps them
+
+CORVANTA_SIM_RUNNER, when set, is the command that runs SIM (a cross build's emulator:
+"qemu-aarch64", "node --no-experimental-fetch"); where it is not installed, every check
+says it is skipped and why.
 """
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -43,9 +48,12 @@ def fresh_dir(path):
     return path
 
 
+RUNNER = shlex.split(os.environ.get("CORVANTA_SIM_RUNNER", ""))
+
+
 def run(sim, args, cwd):
     # In the work folder, so a run that writes its default pictures leaves them there.
-    return subprocess.run([sim] + args, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    return subprocess.run(RUNNER + [sim] + args, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True, text=True)
 
 
 def check_trace(sim, work, reference, args):
@@ -179,6 +187,10 @@ def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
     mode, sim, work = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+    if RUNNER and shutil.which(RUNNER[0]) is None:
+        print(f"sim_checks: skipped: {RUNNER[0]} not found (the cross builds run under qemu-user "
+              f"and Node.js: tools/install-deps.sh installs its cross group)")
+        return
     if mode == "shared-trace" and len(sys.argv) >= 5:
         args = sys.argv[5:]
         needed = [sys.argv[4]] + [args[i + 1] for i, a in enumerate(args[:-1])

@@ -196,6 +196,33 @@ TEST(WorldStream, EveryFieldLandsAtItsOffset) {
   EXPECT_EQ(non_zero, 39u);
 }
 
+// A machine that must encode each value (big-endian, or the portable build) writes
+// long stretches of values, runs of zeros between them, and values straddling its
+// working block: every value must land as its own four bytes, lowest first.
+TEST(WorldStream, LongRunsOfValuesAndZerosKeepTheirBytes) {
+  auto world = make_world();
+  World& w = *world;
+  uint32_t v = 12345;
+  auto next = [&] { return v = v * 2654435761u + 1; };
+  // 5000 values (more than one block), 40 zeros, a lone value, 31 zeros, 3001 values.
+  for (int32_t e = 0; e < 5000; ++e) w.neighbours[e] = static_cast<int32_t>(next());
+  w.neighbours[5040] = -1;
+  for (int32_t e = 5072; e < 8073; ++e) w.neighbours[e] = static_cast<int32_t>(next() | 1);
+  w.agents.energy[kMaxAgents - 1] = -0.1f;
+  const std::vector<uint8_t> s = stream_of(w);
+  ASSERT_EQ(s.size(), kWorldStreamBytes);
+  size_t wrong = 0;
+  for (int32_t e = 0; e < 9000; ++e) {
+    wrong += int_at(s, offset_of("neighbours", e)) != w.neighbours[e] ? 1 : 0;
+  }
+  EXPECT_EQ(wrong, 0u);
+  EXPECT_EQ(float_at(s, offset_of("energy", kMaxAgents - 1)), -0.1f);
+  auto loaded = make_world();
+  ASSERT_TRUE(read_world_stream(*loaded, s.data(), s.size()));
+  EXPECT_EQ(std::memcmp(loaded->neighbours, w.neighbours, sizeof w.neighbours), 0);
+  EXPECT_EQ(loaded->agents.energy[kMaxAgents - 1], -0.1f);
+}
+
 TEST(Fnv1a, PublishedVectorsOfFnv1a64) {
   auto hash = [](const char* text) {
     return fnv1a_update(kFnvOffsetBasis, reinterpret_cast<const uint8_t*>(text), std::strlen(text));

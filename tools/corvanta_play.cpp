@@ -1,5 +1,5 @@
 // corvanta-play: the Corvanta world as a standalone visualizer. It plays an audio file
-// (or listens to the default recording device) and steps the world once per video frame,
+// (or listens to a recording device) and steps the world once per video frame,
 // 40 frames to a second of audio, in step with what is being heard.
 // Keys: F or F11 full screen, Space pause, Esc quit. Exit status 0 when done, 2 when the
 // input, the audio device or the display cannot be used.
@@ -31,6 +31,10 @@ constexpr Uint16 kDeviceBufferFrames = 1024;
 // catching up the world might need.
 constexpr int64_t kLiveRingFrames = 1 << 17;
 constexpr int kCaptureRate = 44100;
+// Live input quieter than the analysis floor (-80 dBFS) counts as no sound.
+constexpr float kSilentSample = 1e-4f;
+// How long a live input may stay silent before the player says so.
+constexpr uint32_t kSilenceWarningMs = 5000;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "corvanta-play: %s\n", message.c_str());
@@ -48,6 +52,9 @@ struct ScriptedKey {
 struct PlayOptions {
   std::string path;
   bool capture = false;
+  std::string device;  // with capture: a recording device's name; empty for the default
+  bool list_devices = false;
+  std::string record_path;  // every frame's spectrum, as corvanta-sim --spectrum reads it
   bool seed_given = false;
   uint32_t seed = 0;
   bool help = false;
@@ -60,16 +67,21 @@ struct PlayOptions {
 };
 
 const char* play_usage() {
-  return "usage: corvanta-play [--seed S] FILE\n"
-         "       corvanta-play [--seed S] --capture\n"
+  return "usage: corvanta-play [--seed S] [--record FILE] AUDIO-FILE\n"
+         "       corvanta-play [--seed S] [--record FILE] --capture [DEVICE]\n"
+         "       corvanta-play --list-devices\n"
          "Plays an audio file (WAV, FLAC, Ogg, MP3, ...) and shows the Corvanta world moving to it,\n"
-         "40 frames to a second of audio. --capture listens to the default recording device instead\n"
-         "(with PulseAudio or PipeWire, choose its monitor to see whatever the machine plays).\n"
+         "40 frames to a second of audio. --capture listens to a recording device instead (with\n"
+         "PulseAudio or PipeWire, choose the monitor of the output to see whatever the machine plays).\n"
          "\n"
-         "  --seed S     random seed given at the first frame, 0..4294967295\n"
-         "               (default: the calendar time in seconds, as the plug-in does)\n"
-         "  --capture    the default recording device instead of a file\n"
-         "  --help       this text\n"
+         "  --seed S          random seed given at the first frame, 0..4294967295\n"
+         "                    (default: the calendar time in seconds, as the plug-in does)\n"
+         "  --capture [NAME]  the recording device NAME, as --list-devices prints it, or the\n"
+         "                    default recording device, instead of a file\n"
+         "  --list-devices    print the recording devices, one a line, and exit\n"
+         "  --record FILE     write every frame's spectrum to FILE (1152 bytes a frame), from\n"
+         "                    which corvanta-sim --spectrum FILE --seed S renders the same world\n"
+         "  --help            this text\n"
          "\n"
          "Keys: F or F11 full screen, Space pause, Esc quit.\n"
          "Exit status: 0 done, 2 bad arguments, unreadable input, no audio device or no display.\n";
@@ -115,11 +127,16 @@ bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string
       options.help = true;
       return true;
     }
-    if (arg == "--capture" || arg == "--log") {
-      (arg == "--log" ? options.log : options.capture) = true;
+    if (arg == "--capture") {
+      options.capture = true;
+      if (i + 1 < argc && argv[i + 1][0] != '-') options.device = argv[++i];
       continue;
     }
-    if (arg == "--seed" || arg == "--frames" || arg == "--screenshot" || arg == "--keys") {
+    if (arg == "--list-devices" || arg == "--log") {
+      (arg == "--log" ? options.log : options.list_devices) = true;
+      continue;
+    }
+    if (arg == "--seed" || arg == "--frames" || arg == "--screenshot" || arg == "--keys" || arg == "--record") {
       if (i + 1 >= argc) {
         error = "option " + arg + " needs a value";
         return false;
@@ -141,6 +158,8 @@ bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string
         options.stop_after = static_cast<int64_t>(number);
       } else if (arg == "--screenshot") {
         options.screenshot = value;
+      } else if (arg == "--record") {
+        options.record_path = value;
       } else if (!parse_keys(value, options.keys)) {
         error = std::string("--keys wants a list like f@200,space+500,esc@300, not '") + value + "'";
         return false;
@@ -157,6 +176,7 @@ bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string
     }
     options.path = arg;
   }
+  if (options.list_devices) return true;
   if (options.capture && !options.path.empty()) {
     error = "either an audio file or --capture, not both";
     return false;
@@ -193,18 +213,22 @@ void SDLCALL feed_file(void* context, Uint8* stream, int length) {
 struct LiveFeed {
   std::vector<float> ring;  // kLiveRingFrames interleaved stereo frames
   int64_t received;         // sample frames recorded so far
+  uint32_t sound_ms;        // SDL ticks when a sample above the analysis floor last arrived
 };
 
 void SDLCALL take_live(void* context, Uint8* stream, int length) {
   LiveFeed& live = *static_cast<LiveFeed*>(context);
   const float* in = reinterpret_cast<const float*>(stream);
   const int64_t frames = length / static_cast<int>(2 * sizeof(float));
+  bool sound = false;
   for (int64_t i = 0; i < frames; ++i) {
     const size_t at = static_cast<size_t>(2 * ((live.received + i) % kLiveRingFrames));
     live.ring[at] = in[2 * i];
     live.ring[at + 1] = in[2 * i + 1];
+    sound = sound || std::fabs(in[2 * i]) > kSilentSample || std::fabs(in[2 * i + 1]) > kSilentSample;
   }
   live.received += frames;
+  if (sound) live.sound_ms = SDL_GetTicks();
 }
 
 struct Player {
@@ -215,6 +239,8 @@ struct Player {
   int32_t sample_rate = 0;
   uint32_t device_frames = 0;  // the device's buffer, in sample frames
   bool capture = false;
+  std::string device_name;      // for messages: the recording device, or "the default recording device"
+  bool silence_reported = false;
   FileFeed file{};
   LiveFeed live{};
 
@@ -333,6 +359,7 @@ void toggle_pause(Player& p) {
     SDL_LockAudioDevice(p.device);
     p.file.fed_when = SDL_GetPerformanceCounter();
     SDL_UnlockAudioDevice(p.device);
+    p.live.sound_ms = SDL_GetTicks();  // a pause is no silence of the source
     p.paused = false;
     SDL_PauseAudioDevice(p.device, 0);
   }
@@ -407,9 +434,29 @@ void press_scripted_keys(Player& p, const std::vector<ScriptedKey>& keys, size_t
   }
 }
 
+// PulseAudio's monitors (what an output plays) are what a visualizer most wants to
+// hear, and SDL leaves them out of its list unless asked.
+void include_monitors() { SDL_SetHint(SDL_HINT_AUDIO_INCLUDE_MONITORS, "1"); }
+
+// SDL would open the default device for a name it does not know, so a typo would
+// quietly listen elsewhere: the name must be one SDL lists.
+bool recording_device_listed(const std::string& name) {
+  const int count = SDL_GetNumAudioDevices(1);
+  for (int i = 0; i < count; ++i) {
+    const char* listed = SDL_GetAudioDeviceName(i, 1);
+    if (listed != nullptr && name == listed) return true;
+  }
+  return false;
+}
+
 bool open_audio(Player& p, const PlayOptions& options, std::string& error) {
+  include_monitors();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     error = std::string("no audio device: ") + SDL_GetError();
+    return false;
+  }
+  if (!options.device.empty() && !recording_device_listed(options.device)) {
+    error = "no recording device named '" + options.device + "' (--list-devices lists them)";
     return false;
   }
   SDL_AudioSpec want;
@@ -423,19 +470,47 @@ bool open_audio(Player& p, const PlayOptions& options, std::string& error) {
     want.callback = take_live;
     want.userdata = &p.live;
     p.live.ring.assign(static_cast<size_t>(2 * kLiveRingFrames), 0.0f);
+    p.live.sound_ms = SDL_GetTicks();
   } else {
     want.callback = feed_file;
     want.userdata = &p.file;
   }
   // No changes allowed: SDL converts to whatever the device wants, so the clock counts
   // in the track's own sample frames.
-  p.device = SDL_OpenAudioDevice(nullptr, options.capture ? 1 : 0, &want, &have, 0);
+  p.device = SDL_OpenAudioDevice(options.device.empty() ? nullptr : options.device.c_str(), options.capture ? 1 : 0,
+                                 &want, &have, 0);
   if (p.device == 0) {
     error = std::string(options.capture ? "no recording device: " : "no audio device: ") + SDL_GetError();
     return false;
   }
   p.device_frames = have.samples;
   return true;
+}
+
+// Says once per silent stretch that a live input brings nothing: a muted source or the
+// wrong device looks otherwise just like a quiet world.
+void watch_silence(Player& p) {
+  SDL_LockAudioDevice(p.device);
+  const uint32_t sound_ms = p.live.sound_ms;
+  SDL_UnlockAudioDevice(p.device);
+  const bool silent = SDL_GetTicks() - sound_ms >= kSilenceWarningMs;
+  if (silent && !p.silence_reported) {
+    std::fprintf(stderr, "corvanta-play: no sound from %s for %u s\n", p.device_name.c_str(),
+                 static_cast<unsigned>(kSilenceWarningMs / 1000));
+  }
+  p.silence_reported = silent;
+}
+
+int list_devices() {
+  include_monitors();
+  if (SDL_Init(SDL_INIT_AUDIO) != 0) return fail(std::string("no audio device: ") + SDL_GetError());
+  const int count = SDL_GetNumAudioDevices(1);
+  for (int i = 0; i < count; ++i) {
+    const char* name = SDL_GetAudioDeviceName(i, 1);
+    if (name != nullptr) std::printf("%s\n", name);
+  }
+  SDL_Quit();
+  return 0;
 }
 
 bool open_window(Player& p, const std::string& title, std::string& error) {
@@ -494,6 +569,7 @@ int play(Session& s, const PlayOptions& options) {
   Player& p = s.player;
   std::string error;
   p.capture = options.capture;
+  p.device_name = options.device.empty() ? "the default recording device" : "'" + options.device + "'";
   p.log = options.log;
   if (options.capture) {
     p.sample_rate = kCaptureRate;
@@ -504,6 +580,13 @@ int play(Session& s, const PlayOptions& options) {
     p.last_frame = last_frame_heard(s.track.frames - 1, p.sample_rate);
   }
   if (!analyser_open(s.analyser, p.sample_rate, error)) return fail(error);
+
+  std::unique_ptr<FILE, int (*)(FILE*)> record(nullptr, std::fclose);
+  if (!options.record_path.empty()) {
+    record.reset(std::fopen(options.record_path.c_str(), "wb"));
+    if (!record) return fail("cannot write '" + options.record_path + "': " + std::strerror(errno));
+  }
+  bool record_failed = false;
 
   const uint32_t seed = options.seed_given ? options.seed : static_cast<uint32_t>(std::time(nullptr));
   world_load_state(s.world);
@@ -554,6 +637,7 @@ int play(Session& s, const PlayOptions& options) {
         } else {
           track_frame_spectrum(s.analyser, s.track, p.frames, s.spectrum);
         }
+        if (record) record_failed |= std::fwrite(s.spectrum, 1, kSpectrumBytes, record.get()) != kSpectrumBytes;
         frame_step(s.world, s.canvas, s.spectrum, seed);
         p.picture = &s.canvas.drawing;
         ++p.frames;
@@ -566,6 +650,7 @@ int play(Session& s, const PlayOptions& options) {
       const int64_t ahead = frame_sample_position(p.frames, p.sample_rate) - heard;
       wait_ms = static_cast<int>(ahead * 1000 / p.sample_rate) + 1;
       if (wait_ms > 25) wait_ms = 25;
+      if (p.capture) watch_silence(p);
     }
     if (next_key < options.keys.size()) wait_ms = wait_ms > 5 ? 5 : wait_ms;
     if (!finished && wait_ms > 0) SDL_WaitEventTimeout(nullptr, wait_ms);
@@ -574,6 +659,9 @@ int play(Session& s, const PlayOptions& options) {
   const double heard_seconds = static_cast<double>(audio_clock(p)) / p.sample_rate;
   int status = 0;
   if (!options.screenshot.empty() && !save_screenshot(p, options.screenshot, error)) status = fail(error);
+  if (record && (std::fclose(record.release()) != 0 || record_failed)) {
+    status = fail("cannot write '" + options.record_path + "' (disk full or device error)");
+  }
   close_player(p);
   if (p.log) std::printf("at most %" PRId64 " frames stepped between two pictures\n", p.most_at_once);
   std::printf("corvanta-play: %" PRId64 " frames, %.3f s of audio heard, seed %" PRIu32 "\n", p.frames,
@@ -591,6 +679,7 @@ int main(int argc, char** argv) {
     std::fputs(play_usage(), stdout);
     return 0;
   }
+  if (options.list_devices) return list_devices();
   std::unique_ptr<Session> session(new Session());
   return play(*session, options);
 }

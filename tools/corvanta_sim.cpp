@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/audio/track_spectrum_frames.h"
+#include "tools/encoded_video.h"
 #include "tools/sim_options.h"
 #include "tools/sim_output.h"
 #include "tools/spectrum_source.h"
@@ -84,12 +85,15 @@ double percentile_99(std::vector<double> values) {
 struct Outputs {
   OutputFile trace;
   OutputFile snapshot;
-  OutputFile video;
+  OutputFile video;            // .y4m
+  EncodedVideo* encoded = nullptr;  // .mp4, .webm
 
   void discard() {
     output_discard(trace);
     output_discard(snapshot);
     output_discard(video);
+    encoded_video_discard(encoded);
+    encoded = nullptr;
   }
 };
 
@@ -125,7 +129,15 @@ int main(int argc, char** argv) {
     outputs.discard();
     return fail(error);
   }
-  if (!options.video_path.empty()) {
+  if (!options.video_path.empty() && options.video_kind != VideoKind::kY4m) {
+    // A missing encoder is found here, before any frame is computed.
+    outputs.encoded = encoded_video_open(options.video_path, options.video_kind, audio ? &audio->track : nullptr,
+                                         options.frames, options.lossless, error);
+    if (outputs.encoded == nullptr) {
+      outputs.discard();
+      return fail(error);
+    }
+  } else if (!options.video_path.empty()) {
     if (!output_open(outputs.video, options.video_path, error)) {
       outputs.discard();
       return fail(error);
@@ -198,6 +210,11 @@ int main(int argc, char** argv) {
       y4m_frame(*presented, video_frame);
       output_write(outputs.video, video_frame.data(), video_frame.size());
     }
+    if (outputs.encoded != nullptr && !encoded_video_frame(*outputs.encoded, *presented, error)) {
+      outputs.discard();
+      if (progress) std::fputc('\n', stderr);
+      return fail(error);
+    }
     if (options.png_every > 0 && (done % options.png_every == 0 || frame + 1 == options.frames)) {
       if (!write_picture_png(options.png_dir, done, *presented, error)) {
         outputs.discard();
@@ -215,14 +232,18 @@ int main(int argc, char** argv) {
   if (!output_commit(outputs.trace, trace_error)) {
     output_discard(outputs.snapshot);
     output_discard(outputs.video);
+    encoded_video_discard(outputs.encoded);
     return fail(trace_error);
   }
   if (!output_commit(outputs.snapshot, error)) {
     output_discard(outputs.video);
+    encoded_video_discard(outputs.encoded);
     std::remove(options.trace_path.c_str());
     return fail(error);
   }
-  if (!output_commit(outputs.video, error)) {
+  EncodedVideo* encoded = outputs.encoded;
+  outputs.encoded = nullptr;
+  if (!output_commit(outputs.video, error) || (encoded != nullptr && !encoded_video_commit(encoded, error))) {
     std::remove(options.trace_path.c_str());
     std::remove(options.snapshot_path.c_str());
     return fail(error);

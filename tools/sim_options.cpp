@@ -28,6 +28,17 @@ constexpr uint64_t kMaxFrames = 2000000000;
 
 }  // namespace
 
+VideoKind video_kind_of(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return VideoKind::kUnknown;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (ext == "y4m") return VideoKind::kY4m;
+  if (ext == "mp4") return VideoKind::kMp4;
+  if (ext == "webm") return VideoKind::kWebm;
+  return VideoKind::kUnknown;
+}
+
 // Whole decimal digits only: "12abc", "-3", "+3", " 3" and "" are all refused, so a typo
 // never turns into a silently different run.
 bool parse_decimal(const char* text, uint64_t max, uint64_t& value) {
@@ -55,7 +66,11 @@ const char* sim_usage() {
          "                        silence: all zero; default: a built-in music-like spectrum\n"
          "  --audio FILE          spectra from an audio file (WAV, FLAC, Ogg, MP3, ...), 40 frames\n"
          "                        to a second, as corvanta-play hears it\n"
-         "  --video FILE          every frame's picture as a Y4M video (4:2:0, 40 frames a second)\n"
+         "  --video FILE          every frame's picture as a video, 40 frames a second, the kind by\n"
+         "                        the extension: .mp4 (H.264 and AAC) or .webm (VP9 and Opus) with\n"
+         "                        the --audio track's sound, .y4m uncompressed pictures only (4:2:0)\n"
+         "  --lossless            .mp4 and .webm keep every pixel exactly (RGB; large, and not every\n"
+         "                        player shows it)\n"
          "  --png-every K         write the picture as PNG every K frames and after the last (0: never)\n"
          "  --out DIR             folder for the PNGs (frame-NNNNNN.png)\n"
          "  --trace FILE          after each frame: <frame_count> <population> <world digest> <picture digest>\n"
@@ -84,8 +99,8 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
       options.help = true;
       return true;
     }
-    if (name == "--timing") {
-      options.timing = true;
+    if (name == "--timing" || name == "--lossless") {
+      (name == "--timing" ? options.timing : options.lossless) = true;
       continue;
     }
     if (name == "--check") {
@@ -174,12 +189,21 @@ bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& 
         options.spectrum_path = value;
       } else if (name == "--video") {
         options.video_path = value;
+        options.video_kind = video_kind_of(value);
+        if (options.video_kind == VideoKind::kUnknown) {
+          error = "--video wants a file ending in .mp4, .webm or .y4m, not '" + shown(value) + "'";
+          return false;
+        }
       } else {
         options.snapshot_path = value;
       }
     }
   }
 
+  if (options.lossless && options.video_kind != VideoKind::kMp4 && options.video_kind != VideoKind::kWebm) {
+    error = "--lossless is for --video FILE.mp4 or FILE.webm";
+    return false;
+  }
   if (snapshot_at_given != !options.snapshot_path.empty()) {
     error = "--snapshot-at and --snapshot go together";
     return false;

@@ -8,6 +8,10 @@ bool parse_decimal(const char* text, uint64_t max, uint64_t& value);
 
 enum class SpectrumKind { kSynthetic, kSilence, kFile, kAudio };
 
+// The video container, by the file's extension (case-insensitive).
+enum class VideoKind { kY4m, kMp4, kWebm, kUnknown };
+VideoKind video_kind_of(const std::string& path);
+
 struct SimOptions {
   int64_t frames = 3000;
   bool frames_given = false;  // without it, --audio runs the whole track
@@ -17,7 +21,9 @@ struct SimOptions {
   SpectrumKind spectrum = SpectrumKind::kSynthetic;
   std::string spectrum_path;  // the spectrum file, or with kAudio the audio file
 
-  std::string video_path;  // Y4M stream of every frame's picture
+  std::string video_path;  // every frame's picture: Y4M, or compressed with the track's sound
+  VideoKind video_kind = VideoKind::kY4m;
+  bool lossless = false;  // compressed video that keeps every pixel exactly
 
   // 0: no pictures. Without --png-every, --out, --trace or --video the tool writes pictures
   // to a default folder so a bare run leaves something to look at.

@@ -1,6 +1,8 @@
 #include "tools/sim_output.h"
 
+#if CORVANTA_PNG
 #include <png.h>
+#endif
 
 #include <cerrno>
 #include <csetjmp>
@@ -60,8 +62,10 @@ void file_sink(const uint8_t* data, size_t size, void* context) {
   output_write(*static_cast<OutputFile*>(context), data, size);
 }
 
+#if CORVANTA_PNG
 void png_fail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void png_quiet(png_structp, png_const_charp) {}
+#endif
 
 }  // namespace
 
@@ -70,6 +74,10 @@ void output_world_stream(OutputFile& out, const World& world) {
 }
 
 bool prepare_picture_dir(const std::string& dir, std::string& error) {
+#if !CORVANTA_PNG
+  error = "this corvanta-sim was built without libpng and writes no pictures (use --trace or --snapshot)";
+  return false;
+#endif
   std::error_code ec;
   fs::create_directories(dir, ec);
   if (!fs::is_directory(dir)) {
@@ -88,6 +96,13 @@ bool prepare_picture_dir(const std::string& dir, std::string& error) {
 }
 
 bool write_picture_png(const std::string& dir, int32_t frame, const PixelBuffer& picture, std::string& error) {
+#if !CORVANTA_PNG
+  (void)dir;
+  (void)frame;
+  (void)picture;
+  error = "this corvanta-sim was built without libpng";
+  return false;
+#else
   char name[32];
   std::snprintf(name, sizeof name, "/frame-%06d.png", static_cast<int>(frame));
   OutputFile out;
@@ -118,4 +133,5 @@ bool write_picture_png(const std::string& dir, int32_t frame, const PixelBuffer&
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   png_destroy_write_struct(&png, &info);
   return output_commit(out, error);
+#endif
 }

@@ -3,12 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-// Every build the world is made for has SSE2: x86-64, and 32-bit x86 built with -msse2
-// so that its floating point matches. The grid's word-parallel passes rely on it.
-#if !defined(__SSE2__)
-#error "the world is built with SSE2"
-#endif
-#include <emmintrin.h>
+#include "world/platform.h"
 
 
 namespace {
@@ -17,6 +12,7 @@ inline bool in_plane(int32_t e) { return e >= 0 && e < kCellCount; }
 
 inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
   if (e > kColumnStep && e < kCellCount - kColumnStep - 2) {
+#if CORVANTA_SSE2
     // A column's three counts are neighbours in the plane: one four-count add for
     // each of the three columns (the fourth count gets nothing), a third of the
     // operations of eight single adds, for every birth and death.
@@ -29,6 +25,10 @@ inline void add_around(int32_t* plane, int32_t e, int32_t amount) {
     add4(e - kColumnStep - kRowStep, side);
     add4(e - kRowStep, centre);
     add4(e + kColumnStep - kRowStep, side);
+#else
+    // Every offset lies in the plane here: the eight adds without their tests.
+    for (int32_t o : kAround) plane[e + o] += amount;
+#endif
     return;
   }
   for (int32_t o : kAround) {
@@ -255,8 +255,11 @@ static_assert(kRowWords % 2 == 0, "rows are worked out two words at a time");
 // Words w and w + 1 (w even) of a bitmap row, shifted so that bit i of a word stands
 // for cell 64 * w + i + shift (cells off the row are dead). Two words to a register
 // also keep the 32-bit build's 64-bit arithmetic out of its few integer registers.
+#if CORVANTA_SSE2
+using WordPair = __m128i;
+
 template <int32_t shift>
-static inline __m128i row_pair(const uint64_t* row, int32_t w) {
+static inline WordPair row_pair(const uint64_t* row, int32_t w) {
   const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + w));
   if constexpr (shift == 0) {
     return pair;
@@ -270,6 +273,36 @@ static inline __m128i row_pair(const uint64_t* row, int32_t w) {
     return _mm_or_si128(_mm_slli_epi64(pair, -shift), _mm_srli_epi64(before, 64 + shift));
   }
 }
+
+static inline void store_pair(uint64_t* to, WordPair pair) { _mm_storeu_si128(reinterpret_cast<__m128i*>(to), pair); }
+#else
+// The same two words as a pair of plain 64-bit words, for life_rule's bitwise operators.
+struct WordPair {
+  uint64_t low, high;
+};
+static inline WordPair operator&(WordPair a, WordPair b) { return {a.low & b.low, a.high & b.high}; }
+static inline WordPair operator|(WordPair a, WordPair b) { return {a.low | b.low, a.high | b.high}; }
+static inline WordPair operator^(WordPair a, WordPair b) { return {a.low ^ b.low, a.high ^ b.high}; }
+static inline WordPair operator~(WordPair a) { return {~a.low, ~a.high}; }
+
+template <int32_t shift>
+static inline WordPair row_pair(const uint64_t* row, int32_t w) {
+  if constexpr (shift == 0) {
+    return {row[w], row[w + 1]};
+  } else if constexpr (shift > 0) {
+    const uint64_t after = w + 2 < kRowWords ? row[w + 2] : 0;
+    return {row[w] >> shift | row[w + 1] << (64 - shift), row[w + 1] >> shift | after << (64 - shift)};
+  } else {
+    const uint64_t before = w > 0 ? row[w - 1] : 0;
+    return {row[w] << -shift | before >> (64 + shift), row[w + 1] << -shift | row[w] >> (64 + shift)};
+  }
+}
+
+static inline void store_pair(uint64_t* to, WordPair pair) {
+  to[0] = pair.low;
+  to[1] = pair.high;
+}
+#endif
 
 // Bits of the last word that lie beyond the grid's right edge: never live.
 constexpr uint64_t kLastWordCells = (kWorldWidth & 63) == 0 ? ~uint64_t{0} : (uint64_t{1} << (kWorldWidth & 63)) - 1;
@@ -285,10 +318,10 @@ static inline void rule_row(GridTracker& g, int32_t y, const uint64_t* above, co
   while (words != 0) {
     const int32_t w = __builtin_ctz(words);
     words &= words - 1;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(g.next_rows[y] + w),
-                     life_rule(row_pair<0>(row, w), row_pair<up - 1>(above, w), row_pair<up>(above, w),
-                               row_pair<up + 1>(above, w), row_pair<-1>(row, w), row_pair<1>(row, w),
-                               row_pair<down - 1>(below, w), row_pair<down>(below, w), row_pair<down + 1>(below, w)));
+    store_pair(g.next_rows[y] + w,
+               life_rule(row_pair<0>(row, w), row_pair<up - 1>(above, w), row_pair<up>(above, w),
+                         row_pair<up + 1>(above, w), row_pair<-1>(row, w), row_pair<1>(row, w),
+                         row_pair<down - 1>(below, w), row_pair<down>(below, w), row_pair<down + 1>(below, w)));
     if (w + 2 == kRowWords) g.next_rows[y][kRowWords - 1] &= kLastWordCells;
   }
 }

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-// SSE2 is in every build the world is made for (life_grid.cpp says why).
-#include <emmintrin.h>
+#include "world/platform.h"
 
 
 void canvas_load_state(Canvas& canvas) {
@@ -60,6 +59,13 @@ static_assert(kGeneCount == 36, "a sprite's genes are taken as 32 and 4");
 
 // The genes above their thresholds, as two masks: genes 0 to 31 and 32 to 35.
 static inline void shown_genes(const int32_t* genes, const int32_t* threshold, uint32_t shown[2]) {
+#if !CORVANTA_SSE2
+  shown[0] = 0;
+  shown[1] = 0;
+  for (int32_t gene = 0; gene < kGeneCount; ++gene) {
+    shown[gene / 32] |= static_cast<uint32_t>(genes[gene] > threshold[gene]) << (gene % 32);
+  }
+#else
   // Sixteen genes to a compare-and-pack; the plain loop costs four instructions a gene.
   auto above = [&](int32_t gene) {
     return _mm_cmpgt_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(genes + gene)),
@@ -72,6 +78,7 @@ static inline void shown_genes(const int32_t* genes, const int32_t* threshold, u
   };
   shown[0] = sixteen(0) | sixteen(16) << 16;
   shown[1] = static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(above(32))));
+#endif
 }
 
 // Agents' sprites in slot order, a later slot over an earlier; calls mark(offset)
@@ -168,9 +175,13 @@ static constexpr ShownColumns shown_columns_table() {
 
 static constexpr ShownColumns kShownColumns = shown_columns_table();
 
-// A pixel's colour followed by the next pixel's red, as one little-endian word.
+// A pixel's colour followed by the next pixel's red, as a word whose four bytes lie
+// in that order in memory, whatever the machine's byte order.
 static inline uint32_t pixel_word(uint8_t r, uint8_t g, uint8_t b, uint8_t next_red) {
-  return uint32_t{r} | uint32_t{g} << 8 | uint32_t{b} << 16 | uint32_t{next_red} << 24;
+  const uint8_t bytes[4] = {r, g, b, next_red};
+  uint32_t word;
+  std::memcpy(&word, bytes, 4);
+  return word;
 }
 
 // The pixel at offset in one store of word's four bytes, its last byte into the next
@@ -180,7 +191,7 @@ static inline void store_pixel_word(uint8_t* rgb, int32_t offset, uint32_t word)
   if (offset < kLastPixel) {
     std::memcpy(rgb + offset, &word, 4);
   } else {
-    paint_at(rgb, offset, static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word >> 16));
+    std::memcpy(rgb + offset, &word, 3);
   }
 }
 
@@ -209,7 +220,7 @@ static inline int32_t append_pixels(Word bits, int32_t start, int32_t* list, int
 // A row word's pixels onto the list: a 32-bit build takes it in halves, as a 64-bit
 // word's bit scans and clears cost it several instructions each.
 static inline int32_t append_word_pixels(uint64_t bits, int32_t start, int32_t* list, int32_t count) {
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if CORVANTA_WIDE_WORDS
   return append_pixels(bits, start, list, count);
 #else
   const uint32_t low = static_cast<uint32_t>(bits);
@@ -223,6 +234,11 @@ static inline int32_t append_word_pixels(uint64_t bits, int32_t start, int32_t* 
 // Bit w set for each word w of a bitmap row that holds a live cell.
 static inline uint32_t nonzero_words(const uint64_t* row) {
   static_assert(kRowWords % 2 == 0 && kRowWords < 32, "the row is taken two words at a time");
+#if !CORVANTA_SSE2
+  uint32_t words = 0;
+  for (int32_t w = 0; w < kRowWords; ++w) words |= static_cast<uint32_t>(row[w] != 0) << w;
+  return words;
+#else
   const __m128i zero = _mm_setzero_si128();
   uint32_t zero_words = 0;
   for (int32_t w = 0; w < kRowWords; w += 2) {
@@ -233,6 +249,7 @@ static inline uint32_t nonzero_words(const uint64_t* row) {
     zero_words |= static_cast<uint32_t>(mask) << w;
   }
   return ~zero_words & ((uint32_t{1} << kRowWords) - 1);
+#endif
 }
 
 void draw_world_tracked(const World& world, Canvas& canvas) {

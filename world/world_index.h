@@ -34,6 +34,7 @@
 #include <cstdint>
 
 #include "world/world_constants.h"
+#include "world/platform.h"
 
 constexpr int32_t kPlantedCapacity = 65536;
 constexpr int32_t kClaimedCapacity = 65536;
@@ -112,7 +113,7 @@ inline void track_cell(WorldIndex& index, int32_t (&list)[N], int32_t& count, in
 // instructions.
 template <typename Visit>
 inline void for_each_bit(uint64_t bits, Visit visit) {
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if CORVANTA_WIDE_WORDS
   for (; bits != 0; bits &= bits - 1) visit(__builtin_ctzll(bits));
 #else
   for (uint32_t low = static_cast<uint32_t>(bits); low != 0; low &= low - 1) visit(__builtin_ctz(low));

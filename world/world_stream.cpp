@@ -3,10 +3,11 @@
 #include <cstring>
 #include <limits>
 
-// The stream is written straight from the World's arrays, so it is little-endian only
-// because every host we build for (x86-64 Linux, 32-bit x86 Windows) is.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the world byte stream is written from memory as it lies and needs a little-endian host"
+// The stream's byte order is its own (little-endian), not the machine's: every value is
+// written and read a byte at a time by arithmetic, so a big-endian machine writes the
+// same bytes as a little-endian one.
+#if !defined(__BYTE_ORDER__) || (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__ && __BYTE_ORDER__ != __ORDER_BIG_ENDIAN__)
+#error "the digests need to know the machine's byte order"
 #endif
 static_assert(std::numeric_limits<float>::is_iec559, "floats go into the stream as IEEE-754 bits");
 static_assert(sizeof(float) == 4, "energy and the sound levels are 4 bytes in the stream");
@@ -15,8 +16,77 @@ namespace {
 
 constexpr size_t kTagBytes = 4;
 
-void put_bytes(StreamSink sink, void* context, const void* data, size_t size) {
-  sink(static_cast<const uint8_t*>(data), size, context);
+// A value's four bytes, lowest first.
+inline void put_le32(uint8_t* to, uint32_t value) {
+  to[0] = static_cast<uint8_t>(value);
+  to[1] = static_cast<uint8_t>(value >> 8);
+  to[2] = static_cast<uint8_t>(value >> 16);
+  to[3] = static_cast<uint8_t>(value >> 24);
+}
+
+inline uint32_t get_le32(const uint8_t* from) {
+  return uint32_t{from[0]} | uint32_t{from[1]} << 8 | uint32_t{from[2]} << 16 | uint32_t{from[3]} << 24;
+}
+
+// Values of 4 bytes (int32, uint32 or float) into the stream through a block on the
+// stack; the sink sees the stream's bytes only. Runs of zero values go to the sink as
+// they lie, since zero reads the same in either byte order: a world is mostly zeros,
+// and a trace digests all of it every frame.
+constexpr size_t kZeroRun = 32;
+constexpr size_t kEncodeBytes = 8192;
+static_assert(kEncodeBytes % kZeroRun == 0, "the block holds whole runs");
+
+inline uint64_t load_host_word(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+inline bool zero_run(const uint8_t* p) {
+  return (load_host_word(p) | load_host_word(p + 8) | load_host_word(p + 16) | load_host_word(p + 24)) == 0;
+}
+
+void put_values(StreamSink sink, void* context, const void* values, size_t size) {
+  const uint8_t* from = static_cast<const uint8_t*>(values);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && !defined(CORVANTA_PORTABLE)
+  // A little-endian machine holds each value as the stream's four bytes already; the
+  // portable build encodes here too, so that x86 tests the path big-endian takes.
+  sink(from, size, context);
+  return;
+#endif
+  uint8_t block[kEncodeBytes];
+  while (size > 0) {
+    size_t zeros = 0;
+    while (size - zeros >= kZeroRun && zero_run(from + zeros)) zeros += kZeroRun;
+    if (zeros > 0) {
+      sink(from, zeros, context);
+      from += zeros;
+      size -= zeros;
+      continue;
+    }
+    // Values up to a block's worth, or to the next run of zeros.
+    size_t bytes = 0;
+    do {
+      const size_t piece = size - bytes < kZeroRun ? size - bytes : kZeroRun;
+      for (size_t i = 0; i < piece; i += 4) {
+        uint32_t value;
+        std::memcpy(&value, from + bytes + i, 4);  // the value, as the machine holds it
+        put_le32(block + bytes + i, value);
+      }
+      bytes += piece;
+    } while (bytes < size && bytes + kZeroRun <= sizeof block && !(size - bytes >= kZeroRun && zero_run(from + bytes)));
+    sink(block, bytes, context);
+    from += bytes;
+    size -= bytes;
+  }
+}
+
+void get_values(void* values, const uint8_t* from, size_t size) {
+  uint8_t* to = static_cast<uint8_t*>(values);
+  for (size_t i = 0; i < size; i += 4) {
+    const uint32_t value = get_le32(from + i);
+    std::memcpy(to + i, &value, 4);
+  }
 }
 
 // Multiplying by kFnvPrime^k is what k zero bytes do to an FNV-1a hash
@@ -52,9 +122,13 @@ inline uint64_t skip_zero_bytes(uint64_t hash, uint64_t count) {
   return hash;
 }
 
+// Eight bytes as a word whose lowest byte is the first in memory.
 inline uint64_t load_word(const uint8_t* p) {
   uint64_t word;
   std::memcpy(&word, p, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  word = __builtin_bswap64(word);
+#endif
   return word;
 }
 
@@ -72,8 +146,8 @@ void hash_sink(const uint8_t* data, size_t size, void* context) {
 
 namespace {
 
-// Every field after the tag, in stream order, as (address, bytes): the one list both
-// the writer and the reader follow.
+// Every field after the tag, in stream order, as (address, bytes), each an array of
+// 4-byte values: the one list both the writer and the reader follow.
 template <typename W, typename Field>
 void for_each_field(W& world, Field field) {
   field(&world.frame_count, 4);
@@ -127,15 +201,15 @@ void for_each_field(W& world, Field field) {
 }  // namespace
 
 void write_world_stream(const World& world, StreamSink sink, void* context) {
-  put_bytes(sink, context, "CVW1", kTagBytes);
-  for_each_field(world, [&](const void* data, size_t size) { put_bytes(sink, context, data, size); });
+  sink(reinterpret_cast<const uint8_t*>("CVW1"), kTagBytes, context);
+  for_each_field(world, [&](const void* data, size_t size) { put_values(sink, context, data, size); });
 }
 
 bool read_world_stream(World& world, const uint8_t* data, size_t size) {
   if (size != kWorldStreamBytes || std::memcmp(data, "CVW1", kTagBytes) != 0) return false;
   size_t offset = kTagBytes;
   for_each_field(world, [&](void* field, size_t bytes) {
-    std::memcpy(field, data + offset, bytes);
+    get_values(field, data + offset, bytes);
     offset += bytes;
   });
   world_reindex(world);

@@ -15,6 +15,7 @@
 #include "signals.h"
 #include "tools/audio/audio_spectrum.h"
 #include "tools/audio/audio_track.h"
+#include "tools/audio/spectrum_tables.h"
 #include "world/sound.h"
 #include "world/world_state.h"
 
@@ -81,6 +82,55 @@ TEST(SpectrumScale, BinEdgesRiseFromTwentyHertzAndTheWorldsBinsEndAtFourKilohert
   EXPECT_GT(spectrum_bin_edge_hz(kBandBins), 120.0);
   EXPECT_LT(spectrum_bin_edge_hz(kBandBins), 250.0);
   EXPECT_GT(spectrum_bin_edge_hz(9 * kBandBins), 2500.0);
+}
+
+TEST(SpectrumScale, TheKeptTablesAreTheMathsTheyStandFor) {
+  // The tables replace sin, log10 and pow at run time; a table made wrong, or out of
+  // step with the constants in audio_spectrum.h, shows here.
+  for (int32_t k = 0; k <= kAnalysisWindow / 4; ++k) {
+    ASSERT_NEAR(kQuarterCosine[k], std::cos(2.0 * M_PI * k / kAnalysisWindow), 1e-15) << "k " << k;
+  }
+  const auto mel = [](double hz) { return 2595.0 * std::log10(1.0 + hz / 700.0); };
+  for (int32_t b = 0; b <= kWorldBins; ++b) {
+    const double expected = mel(kLowestHz) + (mel(kWorldTopHz) - mel(kLowestHz)) * b / kWorldBins;
+    ASSERT_NEAR(mel(spectrum_bin_edge_hz(b)), expected, 1e-9) << "bin " << b;
+  }
+  for (int32_t b = kWorldBins; b <= kSpectrumChannelBytes; ++b) {
+    const double expected = mel(kWorldTopHz) + (mel(kHighestHz) - mel(kWorldTopHz)) * (b - kWorldBins) /
+                                                   (kSpectrumChannelBytes - kWorldBins);
+    ASSERT_NEAR(mel(spectrum_bin_edge_hz(b)), expected, 1e-9) << "bin " << b;
+  }
+  // Byte k from k x 80 / 255 dB above the floor, where a full-scale sine at a bin
+  // centre has the power (window sum / 2)^2.
+  const double full_scale = 10.0 * std::log10((kAnalysisWindow / 4.0) * (kAnalysisWindow / 4.0));
+  for (int32_t k = 1; k <= 255; ++k) {
+    ASSERT_NEAR(10.0 * std::log10(kLevelThreshold[k - 1]) - full_scale, kFloorDb * (255 - k) / 255.0, 1e-9) << k;
+  }
+}
+
+TEST_F(AudioSpectrum, TheTransformIsTheWindowedFourierTransform) {
+  // A direct sum in long double over a signal with every kind of content: each FFT bin
+  // agrees to far below what a spectrum byte can tell.
+  std::vector<float> samples(kAnalysisWindow);
+  uint32_t x = 12345;
+  for (int32_t i = 0; i < kAnalysisWindow; ++i) {
+    x = x * 1664525u + 1013904223u;
+    samples[i] = static_cast<float>(std::sin(0.3 * i) * 0.5 + (static_cast<int32_t>(x >> 8) % 2001 - 1000) / 4000.0);
+  }
+  uint8_t out[kSpectrumChannelBytes];
+  analyse_window(*analyser, samples.data(), 1, out);
+  for (int32_t k : {0, 1, 2, 97, 98, 511, 512, 1000, 1023, 1024}) {
+    long double re = 0;
+    long double im = 0;
+    for (int32_t i = 0; i < kAnalysisWindow; ++i) {
+      const long double w = 0.5L - 0.5L * std::cos(2.0L * M_PI * i / kAnalysisWindow);
+      const long double angle = -2.0L * M_PI * static_cast<long double>(k) * i / kAnalysisWindow;
+      re += samples[i] * w * std::cos(angle);
+      im += samples[i] * w * std::sin(angle);
+    }
+    EXPECT_NEAR(analyser->re[k], static_cast<double>(re), 1e-9) << "bin " << k;
+    EXPECT_NEAR(analyser->im[k], static_cast<double>(im), 1e-9) << "bin " << k;
+  }
 }
 
 TEST(SpectrumScale, VideoFramesAndSamplePositionsAgreeAtEveryRate) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "pulse_server.h"
 #include "signals.h"
 #include "test_files.h"
 #include "tools/audio/audio_spectrum.h"
@@ -36,9 +38,12 @@ using PlayerRun = CommandRun;
 
 enum class Display { kXvfb, kNone };
 
-PlayerRun run_player(const std::string& args, const std::string& audio_driver = "dummy", Display display = Display::kXvfb) {
+// The command line that runs the player; `env` goes to its environment.
+std::string player_command(const std::string& args, const std::string& audio_driver = "dummy",
+                           Display display = Display::kXvfb, const std::string& env = "") {
   std::string command = "env ";
   if (display == Display::kNone) command += "-u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=x11 ";
+  command += env;
   // In sanitized builds: the player loads and unloads system libraries (D-Bus, X11, GL
   // drivers) whose allocations at exit the leak checker cannot attribute; every other
   // check stays on, and the spectrum module's leaks are checked in its own test.
@@ -48,7 +53,12 @@ PlayerRun run_player(const std::string& args, const std::string& audio_driver = 
   command += "ASAN_OPTIONS=detect_leaks=0 SDL_RENDER_DRIVER=software SDL_AUDIODRIVER=" + audio_driver + " ";
   if (display == Display::kXvfb) command += std::string(XVFB_RUN_PATH) + " -a -s '-screen 0 1280x1024x24' ";
   command += std::string(CORVANTA_PLAY_PATH) + " " + args;
-  return run_command("corvanta-play", command);
+  return command;
+}
+
+PlayerRun run_player(const std::string& args, const std::string& audio_driver = "dummy",
+                     Display display = Display::kXvfb, const std::string& env = "") {
+  return run_command("corvanta-play", player_command(args, audio_driver, display, env));
 }
 
 int count_lines(const std::string& text) {
@@ -113,6 +123,25 @@ std::unique_ptr<Canvas> expected_picture(const std::string& wav, int64_t frames,
   }
   analyser_close(*analyser);
   return canvas;
+}
+
+// The world after stepping through recorded spectra (1152 bytes a frame) with seed 7.
+std::unique_ptr<Canvas> replayed_picture(const std::string& spectra) {
+  std::unique_ptr<World> world(new World);
+  std::unique_ptr<Canvas> canvas(new Canvas);
+  world_load_state(*world);
+  canvas_load_state(*canvas);
+  for (size_t at = 0; at + kSpectrumBytes <= spectra.size(); at += kSpectrumBytes) {
+    frame_step(*world, *canvas, reinterpret_cast<const uint8_t*>(spectra.data() + at), 7);
+  }
+  return canvas;
+}
+
+// The loudness the world reads from a spectrum: channel 0, bins 0..99.
+int32_t world_loudness(const uint8_t* spectrum) {
+  int32_t sum = 0;
+  for (int32_t i = 0; i < kWorldBins; ++i) sum += spectrum[i];
+  return sum;
 }
 
 class CorvantaPlay : public ::testing::Test {
@@ -296,17 +325,18 @@ TEST_F(CorvantaPlay, PlaysATrackToItsEndAndStops) {
   EXPECT_LT(heard, 2.0 + kLagAllowed);
 }
 
-TEST_F(CorvantaPlay, CaptureListensToTheRecordingDevice) {
-  // The dummy driver records silence in real time.
-  const PlayerRun run = run_player("--capture --frames 60 --log");
+TEST_F(CorvantaPlay, CaptureListensToTheRecordingDeviceAndSaysOnceWhenItStaysSilent) {
+  // The dummy driver records silence in real time: 6 s of it.
+  const PlayerRun run = run_player("--capture --frames 240 --log");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("title Corvanta \xE2\x80\x94 live input\n"), std::string::npos) << run.out;
   long frames = 0;
   double heard = 0.0;
   ASSERT_TRUE(parse_summary(run.out, frames, heard)) << run.out;
-  EXPECT_EQ(frames, 60);
-  EXPECT_GE(heard, 59 / 40.0);
-  EXPECT_LT(heard, 1.5 + kLagAllowed);
+  EXPECT_EQ(frames, 240);
+  EXPECT_GE(heard, 239 / 40.0);
+  EXPECT_LT(heard, 6.0 + kLagAllowed);
+  EXPECT_EQ(run.err, "corvanta-play: no sound from the default recording device for 5 s\n");
 }
 
 TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
@@ -328,7 +358,12 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
       {"no audio device", *music_, "no-such-driver", Display::kXvfb, "no audio device"},
       {"no display", *music_, "dummy", Display::kNone, "cannot open a window"},
       {"no input", "", "dummy", Display::kXvfb, "no audio file given"},
-      {"file and capture", "--capture " + *music_, "dummy", Display::kXvfb, "not both"},
+      {"file and capture", *music_ + " --capture", "dummy", Display::kXvfb, "not both"},
+      {"unknown recording device", "--capture 'No such device'", "dummy", Display::kXvfb,
+       "no recording device named 'No such device' (--list-devices lists them)"},
+      {"unknown device to list", "--list-devices", "no-such-driver", Display::kXvfb, "no audio device"},
+      {"unwritable record", "--record /nonexistent/dir/heard.spectra " + *music_, "dummy", Display::kXvfb,
+       "cannot write '/nonexistent/dir/heard.spectra'"},
       {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
   };
   for (const Case& c : cases) {
@@ -340,4 +375,122 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
     EXPECT_TRUE(run.out.empty()) << c.what << ": " << run.out;
   }
   std::remove(text.c_str());
+}
+
+TEST_F(CorvantaPlay, CaptureOfAPulseAudioMonitorFollowsTheMusicPlayedIntoItsSink) {
+  PulseServer server;
+  std::string why;
+  if (!server.start(why)) GTEST_SKIP() << why;
+
+  // Loud and quiet stretches of uneven lengths (0.25 s to 1 s), so they line up with
+  // the recording at one offset only; quiet is the same music 50 dB down. The last
+  // loud stretch is still playing when the player stops and takes its picture.
+  struct Stretch {
+    double seconds;
+    bool loud;
+  };
+  const Stretch stretches[] = {{0.5, true},  {0.25, false}, {0.25, true}, {0.75, false}, {1.0, true},
+                               {0.5, false}, {0.25, true},  {0.5, false}, {2.0, true}};
+  std::vector<float> song = music_audio(kRate, 6.0, 32.0);
+  std::vector<int> loud_at_frame;  // per song frame: 1 loud, 0 quiet, -1 too near a change
+  double start = 0.0;
+  for (const Stretch& st : stretches) {
+    const size_t from = static_cast<size_t>(start * kRate);
+    const size_t to = static_cast<size_t>((start + st.seconds) * kRate);
+    for (size_t i = 2 * from; i < 2 * to && i < song.size(); ++i) song[i] *= st.loud ? 0.9f : 0.003f;
+    // A live window (46 ms) ends at its frame's moment: 3 frames either side of a
+    // change may hear both.
+    for (int64_t n = std::lround(start * 40); n < std::lround((start + st.seconds) * 40); ++n) {
+      const bool near = n < std::lround(start * 40) + 3 || n >= std::lround((start + st.seconds) * 40) - 3;
+      loud_at_frame.push_back(near ? -1 : st.loud);
+    }
+    start += st.seconds;
+  }
+  const std::string wav = temp_path("loud-quiet.wav");
+  ASSERT_TRUE(audio_write_wav(wav, kRate, song, why)) << why;
+
+  // The monitor is listed by the name SDL gives it.
+  const PlayerRun list = run_player("--list-devices", "pulseaudio", Display::kNone, server.env());
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find(std::string(PulseServer::kMonitor) + "\n"), std::string::npos) << list.out;
+
+  // The player listens to the monitor; once its window is up, paplay plays the song
+  // into the sink in real time. 220 frames: 5.5 s, ending inside the 6 s song.
+  const std::string record = temp_path("heard.spectra");
+  const std::string shot = temp_path("heard.ppm");
+  const std::string out = temp_path("player.out");
+  const std::string player =
+      player_command("--capture '" + std::string(PulseServer::kMonitor) + "' --seed 7 --frames 220 --log --record " +
+                         record + " --screenshot " + shot,
+                     "pulseaudio", Display::kXvfb, server.env());
+  const PlayerRun run = run_command(
+      "corvanta-play", "{ " + player + " >" + out + " & p=$!; for i in $(seq 300); do grep -q '^renderer' " + out +
+                           " && break; sleep 0.1; done; env " + server.env() + PAPLAY_PATH + " --device=" +
+                           PulseServer::kSink + " " + wav + "; wait $p; s=$?; cat " + out + "; exit $s; }");
+  server.stop();
+  std::remove(wav.c_str());
+  std::remove(out.c_str());
+  ASSERT_EQ(run.status, 0) << run.err << run.out;
+  long frames = 0;
+  double heard = 0.0;
+  ASSERT_TRUE(parse_summary(run.out, frames, heard)) << run.out;
+  EXPECT_EQ(frames, 220);
+  EXPECT_GE(heard, 219 / 40.0);
+  EXPECT_LT(heard, 5.5 + kLagAllowed);
+
+  const std::string spectra = read_file(record);
+  std::remove(record.c_str());
+  ASSERT_EQ(spectra.size(), 220u * kSpectrumBytes);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(spectra.data());
+  // Where the song starts in the recording: the offset, from half a second early (the
+  // server may have played some before the player listened) to the 1.5 s that paplay
+  // and the server may take to begin, at which its loud stretches are loudest against
+  // its quiet ones. Its first 4 s hold all the changes.
+  const int64_t song_frames = 160;
+  int64_t best = 0;
+  double best_gap = -1e9;
+  double loud_mean = 0.0;
+  double quiet_mean = 0.0;
+  for (int64_t d = -20; d <= 60; ++d) {
+    double sums[2] = {0.0, 0.0};
+    int counts[2] = {0, 0};
+    for (int64_t n = 0; n < song_frames; ++n) {
+      if (loud_at_frame[n] < 0 || d + n < 0) continue;
+      sums[loud_at_frame[n]] += world_loudness(bytes + (d + n) * kSpectrumBytes);
+      ++counts[loud_at_frame[n]];
+    }
+    const double gap = sums[1] / counts[1] - sums[0] / counts[0];
+    if (gap > best_gap) {
+      best = d;
+      best_gap = gap;
+      loud_mean = sums[1] / counts[1];
+      quiet_mean = sums[0] / counts[0];
+    }
+  }
+  // 50 dB is some 160 steps in each of the 100 bins; at least a third of it shows.
+  EXPECT_GT(best_gap, 100 * 50.0);
+  // Frame for frame, the levels rise and fall with the song: at that one offset nearly
+  // every frame away from a change is on the right side of the middle. A world running
+  // ahead of the sound or behind it would drift off the stretches within seconds.
+  const double middle = (loud_mean + quiet_mean) / 2;
+  int right = 0;
+  int clear = 0;
+  for (int64_t n = 0; n < song_frames; ++n) {
+    if (loud_at_frame[n] < 0 || best + n < 0) continue;
+    ++clear;
+    right += (world_loudness(bytes + (best + n) * kSpectrumBytes) > middle) == (loud_at_frame[n] == 1);
+  }
+  std::printf("song found at frame %d; %d of %d frames on its side; loud %.0f, quiet %.0f\n", static_cast<int>(best),
+              right, clear, loud_mean, quiet_mean);
+  EXPECT_GE(right, clear * 95 / 100);
+
+  // The picture is the world that sound made, and not what silence would have made.
+  Picture shown;
+  ASSERT_TRUE(read_ppm(shot, shown));
+  std::remove(shot.c_str());
+  const std::unique_ptr<Canvas> expected = replayed_picture(spectra);
+  const std::unique_ptr<Canvas> silent = replayed_picture(std::string(spectra.size(), '\0'));
+  ASSERT_EQ(shown.rgb.size(), sizeof expected->drawing.rgb);
+  EXPECT_EQ(std::memcmp(shown.rgb.data(), &expected->drawing.rgb[0][0][0], shown.rgb.size()), 0);
+  EXPECT_NE(std::memcmp(shown.rgb.data(), &silent->drawing.rgb[0][0][0], shown.rgb.size()), 0);
 }

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -176,4 +177,174 @@ TEST_F(SimAudioVideo, UnreadableAudioAndUnwritableVideoAreRefused) {
   const SimRun beyond = run_sim("--audio " + *track_ + " --snapshot-at 500 --snapshot " + temp_path("s.bin"));
   EXPECT_EQ(beyond.status, 2);
   EXPECT_NE(beyond.err.find("beyond the track's last frame (200)"), std::string::npos) << beyond.err;
+}
+
+namespace {
+
+// What ffprobe says of one stream, and what decoding it gives.
+struct StreamInfo {
+  std::string type;
+  std::string codec;
+  std::string rate;    // r_frame_rate of a video stream
+  long frames = -1;    // frames a decoder reads
+  double seconds = -1; // the stream's own duration, where the container records one
+};
+
+std::vector<StreamInfo> probe(const std::string& path) {
+  const CommandRun run = run_command("corvanta-simav", std::string(FFPROBE_PATH) +
+      " -v error -count_frames -show_entries stream=codec_type,codec_name,r_frame_rate,nb_read_frames,duration"
+      " -of compact=p=0:nk=0 " + path);
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<StreamInfo> streams;
+  std::istringstream lines(run.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    StreamInfo s;
+    std::istringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '|')) {
+      const size_t eq = field.find('=');
+      const std::string key = field.substr(0, eq);
+      const std::string value = field.substr(eq + 1);
+      if (key == "codec_type") s.type = value;
+      if (key == "codec_name") s.codec = value;
+      if (key == "r_frame_rate") s.rate = value;
+      if (key == "nb_read_frames" && value != "N/A") s.frames = std::stol(value);
+      if (key == "duration" && value != "N/A") s.seconds = std::stod(value);
+    }
+    streams.push_back(s);
+  }
+  return streams;
+}
+
+// Seconds of sound a decoder gives, trimmed as the container says (Matroska records
+// no stream duration, but marks the encoder's padding).
+double decoded_sound_seconds(const std::string& path) {
+  const std::string raw = temp_path("sound.raw");
+  const CommandRun run = run_command("corvanta-simav", std::string(FFMPEG_PATH) + " -v error -y -i " + path +
+                                                           " -map 0:a -f s16le -ac 1 -ar 48000 " + raw);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const double seconds = static_cast<double>(read_file(raw).size()) / 2 / 48000;
+  std::remove(raw.c_str());
+  return seconds;
+}
+
+// Frame n of the video stream, decoded to RGB; empty when there is none.
+std::string decoded_frame(const std::string& path, int64_t n) {
+  const std::string raw = temp_path("frame.rgb");
+  const CommandRun run = run_command("corvanta-simav", std::string(FFMPEG_PATH) + " -v error -y -i " + path +
+      " -map 0:v -vf 'select=eq(n\\," + std::to_string(n) + ")' -fps_mode passthrough -frames:v 1 -f rawvideo"
+      " -pix_fmt rgb24 " + raw);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string rgb = read_file(raw);
+  std::remove(raw.c_str());
+  return rgb;
+}
+
+// The library's pictures of the given frames of the track with seed 5, in order.
+std::vector<std::string> world_pictures(const std::string& track, const std::vector<int64_t>& frames) {
+  std::unique_ptr<TrackSpectra> spectra(new TrackSpectra());
+  std::string error;
+  EXPECT_TRUE(track_spectra_open(*spectra, track, error)) << error;
+  std::unique_ptr<World> world(new World);
+  std::unique_ptr<Canvas> canvas(new Canvas);
+  world_load_state(*world);
+  canvas_load_state(*canvas);
+  std::vector<std::string> pictures;
+  for (int64_t n = 0; n <= frames.back(); ++n) {
+    frame_step(*world, *canvas, track_spectra_frame(*spectra, n), 5);
+    for (int64_t want : frames) {
+      if (want == n) pictures.emplace_back(reinterpret_cast<const char*>(&canvas->drawing.rgb[0][0][0]),
+                                           sizeof canvas->drawing.rgb);
+    }
+  }
+  return pictures;
+}
+
+double mean_difference(const std::string& a, const std::string& b) {
+  if (a.size() != b.size() || a.empty()) return 255.0;
+  double sum = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) sum += std::abs(static_cast<uint8_t>(a[i]) - static_cast<uint8_t>(b[i]));
+  return sum / static_cast<double>(a.size());
+}
+
+bool can_encode(std::string& why) {
+  if (!SIM_HAS_FFMPEG) why = "corvanta-sim built without FFmpeg's libraries";
+  else if (std::string(FFMPEG_PATH).empty() || std::string(FFPROBE_PATH).empty()) why = "no ffmpeg or ffprobe";
+  return why.empty();
+}
+
+}  // namespace
+
+TEST_F(SimAudioVideo, CompressedVideosCarryTheTrackAtFortyFramesASecond) {
+  std::string why;
+  if (!can_encode(why)) GTEST_SKIP() << why;
+  // The world's pictures of frame 190 and its neighbours: the lossy frame 190 must be
+  // close to its own picture, and closer to it than to the frames before and after.
+  const std::vector<std::string> want = world_pictures(*track_, {189, 190, 191});
+  struct Case {
+    const char* ext;
+    const char* video;
+    const char* audio;
+  };
+  for (const Case& c : {Case{"mp4", "h264", "aac"}, Case{"webm", "vp9", "opus"}}) {
+    SCOPED_TRACE(c.ext);
+    const std::string video = temp_path(std::string("song.") + c.ext);
+    const SimRun run = run_sim("--audio " + *track_ + " --seed 5 --video " + video);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<StreamInfo> streams = probe(video);
+    ASSERT_EQ(streams.size(), 2u);
+    const StreamInfo& v = streams[0].type == "video" ? streams[0] : streams[1];
+    const StreamInfo& a = streams[0].type == "video" ? streams[1] : streams[0];
+    EXPECT_EQ(v.type, "video");
+    EXPECT_EQ(a.type, "audio");
+    EXPECT_EQ(v.codec, c.video);
+    EXPECT_EQ(a.codec, c.audio);
+    EXPECT_EQ(v.rate, "40/1");
+    EXPECT_NEAR(v.frames, 40 * 5, 1);
+    // The track is 5 s long: the container's own record where it keeps one (an MP4's
+    // edit list trims the encoder's padding), the decoded sound otherwise.
+    EXPECT_NEAR(a.seconds >= 0 ? a.seconds : decoded_sound_seconds(video), 5.0, 0.025);
+    const std::string frame = decoded_frame(video, 190);
+    const double own = mean_difference(frame, want[1]);
+    EXPECT_LT(own, 1.0);
+    EXPECT_LT(own, mean_difference(frame, want[0]));
+    EXPECT_LT(own, mean_difference(frame, want[2]));
+    std::remove(video.c_str());
+  }
+}
+
+TEST_F(SimAudioVideo, LosslessVideoHoldsTheWorldsPicturesExactlyAndEndsItsSoundWithTheLastFrame) {
+  std::string why;
+  if (!can_encode(why)) GTEST_SKIP() << why;
+  const std::string video = temp_path("exact.mp4");
+  const SimRun run = run_sim("--audio " + *track_ + " --seed 5 --frames 160 --lossless --video " + video);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<StreamInfo> streams = probe(video);
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0].frames, 160);
+  // 160 frames are 4 s: the rest of the track is cut.
+  EXPECT_NEAR(streams[1].seconds, 4.0, 0.025);
+  // The white start-up surface, the first drawn frame and the last, each in its place.
+  const std::vector<int64_t> frames = {0, 151, 152, 159};
+  const std::vector<std::string> want = world_pictures(*track_, frames);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_TRUE(decoded_frame(video, frames[i]) == want[i]) << "frame " << frames[i];
+  }
+  EXPECT_FALSE(want[2] == want[3]);  // the frames differ, so a shifted video would not pass
+  std::remove(video.c_str());
+}
+
+TEST_F(SimAudioVideo, AVideoOfAnUnknownKindIsRefusedBeforeAnyFrame) {
+  const SimRun run = run_sim("--audio " + *track_ + " --video " + temp_path("song.avi"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--video wants a file ending in .mp4, .webm or .y4m"), std::string::npos) << run.err;
+  const SimRun raw_lossless = run_sim("--audio " + *track_ + " --lossless --video " + temp_path("song.y4m"));
+  EXPECT_EQ(raw_lossless.status, 2);
+  EXPECT_NE(raw_lossless.err.find("--lossless is for --video FILE.mp4 or FILE.webm"), std::string::npos)
+      << raw_lossless.err;
+  const SimRun unwritable = run_sim("--audio " + *track_ + " --video /nonexistent/dir/song.mp4");
+  EXPECT_EQ(unwritable.status, 2);
+  EXPECT_NE(unwritable.err.find("/nonexistent/dir/song.mp4"), std::string::npos) << unwritable.err;
+  EXPECT_TRUE(unwritable.out.empty()) << unwritable.out;  // no run summary: no frame was computed
 }

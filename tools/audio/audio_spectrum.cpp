@@ -1,30 +1,50 @@
 #include "tools/audio/audio_spectrum.h"
 
-#include <fftw3.h>
-
+#include <algorithm>
 #include <cmath>
-#include <cstring>
+
+#include "tools/audio/spectrum_tables.h"
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr int32_t kHalf = kAnalysisWindow / 2;
+constexpr int32_t kQuarter = kAnalysisWindow / 4;
 
-double mel_from_hz(double hz) { return 2595.0 * std::log10(1.0 + hz / 700.0); }
-double hz_from_mel(double mel) { return 700.0 * (std::pow(10.0, mel / 2595.0) - 1.0); }
+// cos(2 pi k / kAnalysisWindow) for any k >= 0, from the quarter wave by symmetry:
+// sign changes and index arithmetic only, so no rounding beyond the table's.
+double cosine_at(int32_t k) {
+  k %= kAnalysisWindow;
+  if (k > kHalf) k = kAnalysisWindow - k;
+  return k > kQuarter ? -kQuarterCosine[kHalf - k] : kQuarterCosine[k];
+}
+
+// In place, radix 2, decimation in time over bit-reversed input. Only additions and
+// multiplications of doubles with nothing fused (every build has -ffp-contract=off),
+// each rounded as IEEE 754 says: the same on every machine.
+void transform(SpectrumAnalyser& a) {
+  for (int32_t size = 2; size <= kAnalysisWindow; size *= 2) {
+    const int32_t half = size / 2;
+    const int32_t step = kAnalysisWindow / size;
+    for (int32_t start = 0; start < kAnalysisWindow; start += size) {
+      for (int32_t j = 0; j < half; ++j) {
+        const double wr = a.twiddle_re[j * step];
+        const double wi = a.twiddle_im[j * step];
+        const int32_t p = start + j;
+        const int32_t q = p + half;
+        const double tr = a.re[q] * wr - a.im[q] * wi;
+        const double ti = a.re[q] * wi + a.im[q] * wr;
+        a.re[q] = a.re[p] - tr;
+        a.im[q] = a.im[p] - ti;
+        a.re[p] = a.re[p] + tr;
+        a.im[p] = a.im[p] + ti;
+      }
+    }
+  }
+}
 
 }  // namespace
 
-double spectrum_bin_edge_hz(int32_t bin) {
-  // Two stretches of one mel scale. A single stretch over 20 Hz .. 16 kHz would give
-  // the world's 100 bins only 20 .. 540 Hz, and cymbals and most of a voice would
-  // never reach it; a linear scale would squeeze all the bass into two bins.
-  const double low = mel_from_hz(kLowestHz);
-  const double top = mel_from_hz(kWorldTopHz);
-  const double high = mel_from_hz(kHighestHz);
-  if (bin <= kWorldBins) return hz_from_mel(low + (top - low) * bin / kWorldBins);
-  const int32_t upper_bins = kSpectrumChannelBytes - kWorldBins;
-  return hz_from_mel(top + (high - top) * (bin - kWorldBins) / upper_bins);
-}
+double spectrum_bin_edge_hz(int32_t bin) { return kBinEdgeHz[bin]; }
 
 bool analyser_open(SpectrumAnalyser& analyser, int32_t sample_rate, std::string& error) {
   analyser_close(analyser);
@@ -33,37 +53,31 @@ bool analyser_open(SpectrumAnalyser& analyser, int32_t sample_rate, std::string&
     return false;
   }
   analyser.sample_rate = sample_rate;
-  constexpr int32_t kHalf = kAnalysisWindow / 2;
-  analyser.input = fftwf_alloc_real(kAnalysisWindow);
-  analyser.output = reinterpret_cast<float*>(fftwf_alloc_complex(kHalf + 1));
-  if (analyser.input == nullptr || analyser.output == nullptr) {
-    analyser_close(analyser);
-    error = "out of memory for the spectrum analyser";
-    return false;
-  }
-  // FFTW_ESTIMATE plans the same way every run; a measured plan may pick a different
-  // algorithm from run to run, round differently, and so change the world.
-  analyser.plan = fftwf_plan_dft_r2c_1d(kAnalysisWindow, analyser.input,
-                                        reinterpret_cast<fftwf_complex*>(analyser.output), FFTW_ESTIMATE);
-  if (analyser.plan == nullptr) {
-    analyser_close(analyser);
-    error = "FFTW could not plan a transform of " + std::to_string(kAnalysisWindow) + " samples";
-    return false;
-  }
 
+  for (int32_t i = 0; i < kAnalysisWindow; ++i) analyser.window[i] = 0.5 - 0.5 * cosine_at(i);
+  for (int32_t k = 0; k < kHalf; ++k) {
+    analyser.twiddle_re[k] = cosine_at(k);
+    // -sin(2 pi k / N) = -cos(2 pi (k - N / 4) / N)
+    analyser.twiddle_im[k] = -cosine_at(k + kAnalysisWindow - kQuarter);
+  }
+  int32_t bits = 0;
+  while ((1 << bits) < kAnalysisWindow) ++bits;
   for (int32_t i = 0; i < kAnalysisWindow; ++i) {
-    analyser.window[i] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * kPi * i / kAnalysisWindow));
+    int32_t r = 0;
+    for (int32_t b = 0; b < bits; ++b) r |= ((i >> b) & 1) << (bits - 1 - b);
+    analyser.bit_reversed[i] = r;
   }
 
   const double fft_hz = static_cast<double>(sample_rate) / kAnalysisWindow;
   for (int32_t b = 0; b < kSpectrumChannelBytes; ++b) {
-    const double lo = spectrum_bin_edge_hz(b);
-    const double hi = spectrum_bin_edge_hz(b + 1);
+    const double lo = kBinEdgeHz[b] / fft_hz;
+    const double hi = kBinEdgeHz[b + 1] / fft_hz;
     // The FFT bins whose centres fall inside [lo, hi); a bin narrower than the FFT's
-    // spacing (the low end) takes the one nearest its middle.
-    int32_t first = static_cast<int32_t>(std::ceil(lo / fft_hz));
-    int32_t last = static_cast<int32_t>(std::ceil(hi / fft_hz)) - 1;
-    if (first > last) first = last = static_cast<int32_t>(std::lround(0.5 * (lo + hi) / fft_hz));
+    // spacing (the low end) takes the one nearest its middle. Division, ceiling and
+    // adding one half are exact or correctly rounded everywhere, unlike log or pow.
+    int32_t first = static_cast<int32_t>(std::ceil(lo));
+    int32_t last = static_cast<int32_t>(std::ceil(hi)) - 1;
+    if (first > last) first = last = static_cast<int32_t>(std::floor(0.5 * (lo + hi) + 0.5));
     if (first < 1) first = 1;  // never the DC offset
     if (last > kHalf) last = kHalf;
     analyser.fft_first[b] = first;
@@ -72,14 +86,7 @@ bool analyser_open(SpectrumAnalyser& analyser, int32_t sample_rate, std::string&
   return true;
 }
 
-void analyser_close(SpectrumAnalyser& analyser) {
-  if (analyser.plan != nullptr) fftwf_destroy_plan(analyser.plan);
-  if (analyser.input != nullptr) fftwf_free(analyser.input);
-  if (analyser.output != nullptr) fftwf_free(analyser.output);
-  analyser.plan = nullptr;
-  analyser.input = nullptr;
-  analyser.output = nullptr;
-}
+void analyser_close(SpectrumAnalyser& analyser) { analyser.sample_rate = 0; }
 
 int64_t frame_sample_position(int64_t frame, int32_t sample_rate) {
   return frame * sample_rate / kFramesPerSecond;
@@ -91,29 +98,22 @@ int64_t last_frame_heard(int64_t samples, int32_t sample_rate) {
 }
 
 void analyse_window(SpectrumAnalyser& analyser, const float* samples, int32_t stride, uint8_t* out) {
-  for (int32_t i = 0; i < kAnalysisWindow; ++i) analyser.input[i] = samples[i * stride] * analyser.window[i];
-  fftwf_execute(analyser.plan);
+  for (int32_t i = 0; i < kAnalysisWindow; ++i) {
+    const int32_t to = analyser.bit_reversed[i];
+    analyser.re[to] = static_cast<double>(samples[i * stride]) * analyser.window[i];
+    analyser.im[to] = 0.0;
+  }
+  transform(analyser);
 
-  // A full-scale sine at a bin centre has |X| = amplitude x (sum of the window) / 2,
-  // so this reference makes such a sine read 0 dBFS.
-  const double window_sum = kAnalysisWindow / 2.0;
-  const double reference_db = 20.0 * std::log10(2.0 / window_sum);
-  const float* spectrum = analyser.output;
   for (int32_t b = 0; b < kSpectrumChannelBytes; ++b) {
-    float loudest = 0.0f;
+    double loudest = 0.0;
     for (int32_t k = analyser.fft_first[b]; k <= analyser.fft_last[b]; ++k) {
-      const float re = spectrum[2 * k];
-      const float im = spectrum[2 * k + 1];
-      const float power = re * re + im * im;
+      const double power = analyser.re[k] * analyser.re[k] + analyser.im[k] * analyser.im[k];
       if (power > loudest) loudest = power;
     }
-    if (loudest <= 0.0f) {
-      out[b] = 0;
-      continue;
-    }
-    const double db = 10.0 * std::log10(static_cast<double>(loudest)) + reference_db;
-    const double scaled = 255.0 * (db - kFloorDb) / -kFloorDb;
-    out[b] = scaled <= 0.0 ? 0 : (scaled >= 255.0 ? 255 : static_cast<uint8_t>(scaled));
+    // The byte is how many of the 255 level steps the power reaches: the truncated
+    // 255 / 80 x (dBFS + 80) without a logarithm, compared exactly.
+    out[b] = static_cast<uint8_t>(std::upper_bound(kLevelThreshold, kLevelThreshold + 255, loudest) - kLevelThreshold);
   }
 }
 

@@ -4,7 +4,9 @@
 // docs/audio-spectrum.md explains the scale; in short: bins follow a mel scale, the
 // first 100 (all the world ever reads) spread over 20 Hz .. 4 kHz, the other 476 over
 // 4 .. 16 kHz; each byte is the loudest FFT magnitude in the bin, 0 at -80 dBFS or
-// below, 255 at full scale.
+// below, 255 at full scale. Every constant comes from tools/audio/spectrum_tables and
+// every step is plain IEEE arithmetic, so the native and the WebAssembly builds give
+// the same bytes for the same samples.
 #include <cstdint>
 #include <string>
 
@@ -16,7 +18,9 @@
 constexpr int32_t kAnalysisWindow = 2048;
 // Video frames per second of audio: the plug-in's usual rate in its host.
 constexpr int32_t kFramesPerSecond = 40;
-// The bins the world reads (channel 0, ten bands of ten), and where they end.
+// The bins the world reads (channel 0, ten bands of ten), and where they end. The
+// bin edges and level steps in tools/audio/spectrum_tables.cpp are made from these
+// by tools/audio/make_spectrum_tables.py, which holds its own copy of them.
 constexpr int32_t kWorldBins = kBandCount * kBandBins;
 constexpr double kLowestHz = 20.0;
 constexpr double kWorldTopHz = 4000.0;
@@ -24,23 +28,21 @@ constexpr double kHighestHz = 16000.0;
 // The quietest level that still reads above 0.
 constexpr double kFloorDb = -80.0;
 
-struct fftwf_plan_s;
 struct SpectrumAnalyser;
-// Releases the plan and buffers; safe to call again, or on an analyser never opened.
+// Forgets the sample rate; the analyser holds no other resources.
 void analyser_close(SpectrumAnalyser& analyser);
 
-// Owns its FFTW plan and buffers, so it is released on every way out and never copied.
+// The FFT's factors, the window and the bin map for one sample rate, and the buffers
+// of one transform. Some 100 kB: keep it with the rest of the long-lived state.
 struct SpectrumAnalyser {
-  SpectrumAnalyser() = default;
-  SpectrumAnalyser(const SpectrumAnalyser&) = delete;
-  SpectrumAnalyser& operator=(const SpectrumAnalyser&) = delete;
-  ~SpectrumAnalyser() { analyser_close(*this); }
-
   int32_t sample_rate = 0;
-  float* input = nullptr;   // kAnalysisWindow samples, aligned for FFTW
-  float* output = nullptr;  // kAnalysisWindow / 2 + 1 complex values as (re, im) pairs
-  fftwf_plan_s* plan = nullptr;
-  float window[kAnalysisWindow];
+  double window[kAnalysisWindow];  // periodic Hann
+  // e^(-2 pi i k / kAnalysisWindow), k = 0 .. kAnalysisWindow / 2 - 1.
+  double twiddle_re[kAnalysisWindow / 2];
+  double twiddle_im[kAnalysisWindow / 2];
+  int32_t bit_reversed[kAnalysisWindow];
+  double re[kAnalysisWindow];  // the transform, in place
+  double im[kAnalysisWindow];
   // Spectrum bin b takes the loudest of FFT bins fft_first[b] .. fft_last[b];
   // fft_first[b] > fft_last[b] for bins above the file's Nyquist frequency.
   int32_t fft_first[kSpectrumChannelBytes];
@@ -49,11 +51,11 @@ struct SpectrumAnalyser {
   float stereo[2 * kAnalysisWindow];
 };
 
-// Plans the FFT and the bin map for one sample rate. The analyser is large (some
-// 30 kB): keep it with the rest of the long-lived state.
+// Prepares the FFT and the bin map for one sample rate.
 bool analyser_open(SpectrumAnalyser& analyser, int32_t sample_rate, std::string& error);
 
 // Lower frequency edge of spectrum bin b in Hz; b = 576 gives the top of the last bin.
+// From the table, not worked out at run time.
 double spectrum_bin_edge_hz(int32_t bin);
 
 // The sample frame heard at the start of video frame n: n / 40 s, rounded down.

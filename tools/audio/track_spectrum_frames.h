@@ -1,7 +1,7 @@
 #pragma once
 // corvanta-sim's audio input: a decoded track and its analyser, giving the spectrum of
 // any video frame exactly as corvanta-play computes it while playing. In a build
-// without libsndfile and FFTW3, opening says so instead.
+// without libsndfile, opening says so instead.
 #include <cstdint>
 #include <string>
 

@@ -1,11 +1,9 @@
-// Stands in for the audio input where libsndfile or FFTW3 was missing at build time, so
+// Stands in for the audio input where libsndfile was missing at build time, so
 // corvanta-sim still builds and says plainly why --audio cannot work.
 #include "tools/audio/track_spectrum_frames.h"
 
-void analyser_close(SpectrumAnalyser&) {}
-
 bool track_spectra_open(TrackSpectra&, const std::string& path, std::string& error) {
-  error = "cannot read '" + path + "': built without libsndfile and FFTW3 (tools/install-deps.sh installs them)";
+  error = "cannot read '" + path + "': built without libsndfile (tools/install-deps.sh installs it)";
   return false;
 }
 

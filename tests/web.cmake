@@ -1,0 +1,33 @@
+# The web page in headless Chromium (CTest label "web"; the minute-long speed run is
+# "speed", left out of the default runs). The page is built by its own preset
+# (cmake --preset web && cmake --build --preset web); these tests, registered in the
+# native trees beside corvanta-sim, compare it with corvanta-sim. Where Node.js,
+# Chromium, playwright-core or the built page is missing they report themselves skipped.
+find_program(NODE_EXECUTABLE node)
+if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
+  return()
+endif()
+if(NOT NODE_EXECUTABLE OR NOT TARGET play_make_track)
+  message(STATUS "node or the audio module missing: the web page's tests are not registered")
+  return()
+endif()
+set(CORVANTA_WEB_SITE ${PROJECT_SOURCE_DIR}/build/web/site CACHE PATH "The built web page the web tests open")
+
+function(add_web_test name timeout label)
+  add_test(NAME web_${name}
+    COMMAND ${NODE_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/web_tests.mjs ${name}
+            --site ${CORVANTA_WEB_SITE} --sim $<TARGET_FILE:corvanta-sim> --make-track $<TARGET_FILE:play_make_track>
+            --work ${CMAKE_CURRENT_BINARY_DIR}/web-checks/${name} --traces ${PROJECT_SOURCE_DIR}/../shared/traces)
+  # Each opens its own browser; run one at a time so the audio clock's checks are not
+  # starved by the others.
+  set_tests_properties(web_${name} PROPERTIES TIMEOUT ${timeout} LABELS ${label} RUN_SERIAL ON
+    SKIP_REGULAR_EXPRESSION "web_tests: skipped")
+endfunction()
+
+add_web_test(loads 120 web)
+add_web_test(spectrum 300 web)
+add_web_test(file 180 web)
+add_web_test(flac 120 web)
+add_web_test(capture 120 web)
+add_web_test(refusals 120 web)
+add_web_test(speed 300 speed)

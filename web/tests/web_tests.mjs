@@ -1,0 +1,339 @@
+// The page in a real browser (Debian's Chromium, headless, driven by playwright-core):
+// that it loads cleanly, that its worlds and pictures equal corvanta-sim's, that it
+// keeps to the audio clock, listens, refuses plainly, and how fast it is.
+//
+//   node web/tests/web_tests.mjs CASE --site DIR --sim CORVANTA-SIM --make-track PLAY_MAKE_TRACK
+//        --work DIR [--traces DIR]
+// CASE: loads | spectrum | file | flac | capture | refusals | speed. Prints
+// "web_tests: skipped: REASON" and exits 0 where this machine lacks what a case needs.
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { loadavg } from 'node:os';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { serve } from '../serve.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const CHROMIUM = process.env.CORVANTA_CHROMIUM || '/usr/bin/chromium';
+
+function option(name, fallback) {
+  const at = process.argv.indexOf(`--${name}`);
+  return at > 0 ? process.argv[at + 1] : fallback;
+}
+const testCase = process.argv[2];
+const site = option('site');
+const sim = option('sim');
+const makeTrack = option('make-track');
+const work = option('work', '/tmp/corvanta-web-tests');
+const traces = option('traces');
+
+function skip(reason) {
+  console.log(`web_tests: skipped: ${reason}`);
+  process.exit(0);
+}
+let failures = 0;
+function check(ok, what) {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
+  if (!ok) failures += 1;
+}
+
+if (!existsSync(CHROMIUM)) skip(`no Chromium at ${CHROMIUM} (tools/install-deps.sh installs it)`);
+let chromium;
+try {
+  ({ chromium } = createRequire(join(here, '..', 'package.json'))('playwright-core'));
+} catch {
+  skip('playwright-core is not installed in web/node_modules (tools/install-deps.sh runs npm ci there)');
+}
+if (!existsSync(join(site, 'corvanta-web.wasm'))) {
+  skip(`the page is not built in ${site} (cmake --preset web && cmake --build --preset web)`);
+}
+mkdirSync(work, { recursive: true });
+
+// FNV-1a 64 over R, G, B of every pixel, rows top to bottom: corvanta-sim's picture digest.
+function pictureDigest(rgba) {
+  let hash = 0xcbf29ce484222325n;
+  const mask = (1n << 64n) - 1n;
+  for (let i = 0; i < rgba.length; i += 1) {
+    if ((i & 3) === 3) continue;
+    hash = ((hash ^ BigInt(rgba[i])) * 0x100000001b3n) & mask;
+  }
+  return hash.toString(16).padStart(16, '0');
+}
+
+// What the canvas shows: its picture digest, and whether every pixel is opaque.
+async function canvasPicture(page) {
+  const { bytes, opaque } = await page.evaluate(() => {
+    const c = document.getElementById('world');
+    const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let opaque = true;
+    for (let i = 3; i < data.length; i += 4) if (data[i] !== 255) opaque = false;
+    let text = '';
+    for (let i = 0; i < data.length; i += 8192) text += String.fromCharCode(...data.subarray(i, i + 8192));
+    return { bytes: btoa(text), opaque };
+  });
+  return { digest: pictureDigest(Buffer.from(bytes, 'base64')), opaque };
+}
+
+// corvanta-sim's trace line after `frames` frames of ARGS.
+function simTraceLine(args, frames) {
+  const trace = join(work, `${testCase}.trace`);
+  execFileSync(sim, [...args, '--frames', String(frames), '--trace', trace], { stdio: ['ignore', 'ignore', 'inherit'] });
+  const lines = execFileSync('tail', ['-n', '1', trace]).toString().trim();
+  return lines;
+}
+
+function track(name, seconds) {
+  const path = join(work, name);
+  execFileSync(makeTrack, [path, String(seconds)], { stdio: 'inherit' });
+  return path;
+}
+
+// A browser, a page on the test server, and everything the page said or asked for.
+async function open({ args = [], query = '', permissions = [] } = {}) {
+  const server = await serve(site, { mounts: [['/data/', work], ...(traces ? [['/traces/', traces]] : [])] });
+  const browser = await chromium.launch({
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ['--autoplay-policy=no-user-gesture-required', ...args],
+  });
+  const context = await browser.newContext({ permissions });
+  const page = await context.newPage();
+  const said = { errors: [], outside: [] };
+  page.on('console', (m) => { if (m.type() === 'error' || m.type() === 'warning') said.errors.push(`${m.type()}: ${m.text()}`); });
+  page.on('pageerror', (e) => said.errors.push(`uncaught: ${e.message}`));
+  page.on('request', (r) => { if (!r.url().startsWith(server.url) && !r.url().startsWith('data:')) said.outside.push(r.url()); });
+  page.on('requestfailed', (r) => said.errors.push(`request failed: ${r.url()}`));
+  await page.goto(`${server.url}${query}`);
+  await page.evaluate(() => window.corvanta.ready);
+  const close = async () => { await browser.close(); await server.close(); };
+  return { page, said, close, server, browser };
+}
+
+// Waits until the condition holds on the page, or ten seconds; the checks after say which.
+const settle = (page, condition) => page.waitForFunction(condition, null, { timeout: 10000 }).catch(() => {});
+// The page's state just after its next display refresh has stepped the frames due.
+const afterRefresh = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(
+  () => r({ ...window.corvanta.state(), at: performance.now() / 1000 }))));
+const state = (page) => page.evaluate(() => window.corvanta.state());
+const words = (page) => page.evaluate(() => (document.getElementById('message').hidden ? '' : document.getElementById('message').textContent));
+
+function lastFrameHeard(samples, rate) {
+  return samples < 0 ? -1 : Math.floor((40 * (samples + 1) - 1) / rate);
+}
+
+const cases = {
+  // No console error, nothing fetched from outside, the seed from the address or the
+  // clock, F for full screen.
+  async loads() {
+    const { page, said, close, server } = await open({ query: '?seed=26' });
+    check((await page.textContent('#seed')) === 'seed 26', 'the seed from the address is shown');
+    check(await page.evaluate(() => window.corvanta.seed()) === 26, 'and is the world\'s seed');
+    await page.goto(server.url);
+    await page.evaluate(() => window.corvanta.ready);
+    const clock = Math.floor(Date.now() / 1000);
+    const seed = await page.evaluate(() => window.corvanta.seed());
+    check(Math.abs(seed - clock) < 60, `without one, the clock's seconds (${seed}, clock ${clock})`);
+    await page.keyboard.press('f');
+    await settle(page, () => document.fullscreenElement);
+    const full = await page.evaluate(() => !!document.fullscreenElement);
+    await page.keyboard.press('f');
+    await settle(page, () => !document.fullscreenElement);
+    const back = await page.evaluate(() => !document.fullscreenElement);
+    check(full && back, 'F enters full screen and leaves it');
+    check(said.errors.length === 0, `no console error or warning: ${JSON.stringify(said.errors)}`);
+    check(said.outside.length === 0, `no request outside the page's server: ${JSON.stringify(said.outside)}`);
+    check(server.requests.includes('/corvanta-web.wasm'), 'the world came from the page\'s own server');
+    await close();
+  },
+
+  // The recorded music, seed 26, 1,000 frames: corvanta-sim's trace line and picture.
+  async spectrum() {
+    const spec = traces && join(traces, 'music.spec');
+    if (!spec || !existsSync(spec)) skip(`${spec || '../shared/traces/music.spec'} not found (no ../shared beside the repository)`);
+    const frames = 1000;
+    const { page, said, close } = await open({ query: `?seed=26&spectrum=/traces/music.spec&frames=${frames}` });
+    await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 300000 });
+    const trace = await page.evaluate(() => window.corvanta.trace);
+    const expected = simTraceLine(['--seed', '26', '--spectrum', spec], frames);
+    check(trace === expected, `trace line ${trace} equals corvanta-sim's ${expected}`);
+    const reference = readFileSync(join(traces, 'seed26-music-every100.trace'), 'utf8').split('\n')
+      .find((line) => line.startsWith(`${frames} `));
+    check(trace === reference, `and the independent implementation's ${reference}`);
+    const picture = await canvasPicture(page);
+    check(picture.digest === expected.split(' ')[3], `canvas pixels digest ${picture.digest} equal corvanta-sim's picture`);
+    check(picture.opaque, 'every canvas pixel is opaque');
+    check((await page.getAttribute('html', 'data-trace')) === trace, 'the trace line is on the page too');
+    check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
+    const { stepMeanMs, steps } = await state(page);
+    console.log(`frame step in the page: ${stepMeanMs.toFixed(3)} ms mean over ${steps} simulated frames`);
+    await close();
+  },
+
+  // A generated song played with autoplay allowed: the frames follow the audio clock,
+  // Space pauses both, and the last picture is corvanta-sim --audio's.
+  async file() {
+    const song = track('song.wav', 9);
+    const { page, said, close } = await open({ query: '?seed=26' });
+    await page.setInputFiles('#file', song);
+    await page.waitForFunction(() => window.corvanta.state().frames > 20, null, { timeout: 30000 });
+    // Read just after a refresh has stepped what was due, so a late refresh (a busy
+    // machine) does not count as a slow clock.
+    const a = await afterRefresh(page);
+    await page.waitForTimeout(2000);
+    const b = await afterRefresh(page);
+    const rate = (b.frames - a.frames) / (b.heard - a.heard);
+    check(Math.abs(rate - 40) <= 1.5, `${rate.toFixed(1)} frames per second of audio`);
+    const clock = (b.heard - a.heard) / (b.at - a.at);
+    check(Math.abs(clock - 1) < 0.1, `the audio clock keeps time: ${clock.toFixed(3)} s heard per second`);
+    let worst = 0;
+    for (let i = 0; i < 8; i += 1) {
+      const s = await afterRefresh(page);
+      // frames = 40 x seconds heard.
+      worst = Math.max(worst, Math.abs(s.frames - (lastFrameHeard(Math.floor(s.heard * 44100), 44100) + 1)));
+      await page.waitForTimeout(200);
+    }
+    check(worst <= 1, `frames keep to the audio clock: within ${worst} frame(s) of 40 x seconds heard`);
+    await page.keyboard.press('Space');
+    const paused = await state(page);
+    await page.waitForTimeout(600);
+    const still = await state(page);
+    check(paused.paused && still.frames === paused.frames, `Space pauses: frames stay at ${still.frames}`);
+    await page.keyboard.press('Space');
+    await page.waitForFunction(() => window.corvanta.state().finished, null, { timeout: 30000 });
+    const end = await state(page);
+    const trace = await page.evaluate(() => window.corvanta.traceLine());
+    const expected = simTraceLine(['--seed', '26', '--audio', song], end.total);
+    check(trace === expected, `after the song: ${trace} equals corvanta-sim --audio's ${expected}`);
+    const picture = await canvasPicture(page);
+    check(picture.digest === expected.split(' ')[3], `the canvas shows corvanta-sim --audio's picture (${picture.digest})`);
+    check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
+    await close();
+  },
+
+  // FLAC, which the browser decodes (scaling samples its own way): the same samples as
+  // libsndfile decodes (written out as floats by play_make_track --decoded), and the
+  // same world and picture as corvanta-sim --audio.
+  async flac() {
+    const song = track('song.flac', 6);
+    execFileSync(makeTrack, ['--decoded', song, join(work, 'song.wav')], { stdio: 'inherit' });
+    const { page, said, close } = await open({ query: '?seed=26&audio=/data/song.wav&frames=0' });
+    await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 60000 });
+    const wav = await page.evaluate(() => window.corvanta.trackDigest());
+    await page.goto(page.url().replace('song.wav&frames=0', 'song.flac'));
+    await page.evaluate(() => window.corvanta.ready);
+    await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 120000 });
+    const flac = await page.evaluate(() => window.corvanta.trackDigest());
+    check(flac === wav, `FLAC's samples digest ${flac.toString(16)} equals the WAV's ${wav.toString(16)}`);
+    const trace = await page.evaluate(() => window.corvanta.trace);
+    const expected = simTraceLine(['--seed', '26', '--audio', song], 240);
+    check(trace === expected, `trace line ${trace} equals corvanta-sim --audio's ${expected}`);
+    check((await canvasPicture(page)).digest === expected.split(' ')[3], 'and so does the picture');
+    check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
+    await close();
+  },
+
+  // Chromium's fake capture device plays a song into the microphone: the spectrum the
+  // world reads is not silence, and the world steps and lives. Then a shared tab (this
+  // one, picked by its title) takes over.
+  async capture() {
+    const song = track('capture.wav', 10);
+    const { page, said, close } = await open({
+      args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-audio-capture=${song}`,
+        '--auto-accept-this-tab-capture', '--auto-select-tab-capture-source-by-title=Corvanta'],
+    });
+    await page.click('#microphone');
+    await page.waitForFunction(() => window.corvanta.state().mode === 'microphone', null, { timeout: 10000 });
+    let loudest = 0;
+    for (let i = 0; i < 20; i += 1) {
+      await page.waitForTimeout(300);
+      loudest = Math.max(loudest, await page.evaluate(() => window.corvanta.worldBandsSum()));
+    }
+    const s = await state(page);
+    check(s.frames > 200, `the world stepped ${s.frames} frames to the input`);
+    check(loudest > 1000, `the world heard the input (its ten bands summed to ${loudest} at most)`);
+    const population = Number((await page.evaluate(() => window.corvanta.traceLine())).split(' ')[1]);
+    check(population > 0, `agents live (${population})`);
+    await page.click('#tab');
+    await settle(page, () => window.corvanta.state().mode === 'tab' && window.corvanta.state().frames > 40);
+    const shared = await state(page);
+    check(shared.mode === 'tab' && shared.frames > 40 && shared.frames < s.frames,
+      `sharing a tab's sound restarts the world and steps it (${shared.mode}, ${shared.frames} frames)`);
+    check(said.errors.length === 0, `no console error: ${JSON.stringify(said.errors)}`);
+    await close();
+  },
+
+  // Capture refused, a file that is not audio: words on the page, and it still plays.
+  async refusals() {
+    // A device there but permission denied; then none at all.
+    const denying = await open({ args: ['--use-fake-device-for-media-stream', '--deny-permission-prompts'] });
+    await denying.page.click('#microphone');
+    await denying.page.waitForFunction(() => window.corvanta.error, null, { timeout: 10000 });
+    const denied = await words(denying.page);
+    check(/refused the microphone: permission was denied/.test(denied), `capture denied: "${denied}"`);
+    await denying.close();
+
+    const { page, close } = await open({ args: ['--deny-permission-prompts'] });
+    await page.click('#microphone');
+    await page.waitForFunction(() => window.corvanta.error, null, { timeout: 10000 });
+    const none = await words(page);
+    check(/No microphone/.test(none), `no capture device: "${none}"`);
+    const text = join(work, 'notes.txt');
+    writeFileSync(text, 'these are not the sounds you are looking for\n'.repeat(50));
+    await page.setInputFiles('#file', text);
+    await settle(page, () => window.corvanta.error);
+    const notAudio = await words(page);
+    check(/could not decode "notes.txt" as audio/.test(notAudio), `not audio: "${notAudio}"`);
+    await page.setInputFiles('#file', track('after.wav', 3));
+    await page.waitForFunction(() => window.corvanta.state().frames > 40, null, { timeout: 20000 });
+    check((await words(page)) === '', 'after both, a song plays and the words are gone');
+    await close();
+  },
+
+  // A minute of music: frames shown on time, the renderer's CPU time, the frame step
+  // beside corvanta-sim's.
+  async speed() {
+    const seconds = Number(option('seconds', '60'));
+    const song = track('minute.wav', seconds);
+    const { page, browser, close } = await open({ query: '?seed=26' });
+    const cdp = await browser.newBrowserCDPSession();
+    const renderer = async () => (await cdp.send('SystemInfo.getProcessInfo')).processInfo
+      .filter((p) => p.type === 'renderer').reduce((sum, p) => sum + p.cpuTime, 0);
+    const gpu = async () => (await cdp.send('SystemInfo.getProcessInfo')).processInfo
+      .filter((p) => p.type !== 'renderer').reduce((sum, p) => sum + p.cpuTime, 0);
+    const load0 = loadavg()[0].toFixed(2);
+    const cpu0 = await renderer();
+    const other0 = await gpu();
+    const wall0 = Date.now();
+    await page.setInputFiles('#file', song);
+    await page.waitForFunction(() => window.corvanta.state().finished, null, { timeout: (seconds + 60) * 1000, polling: 1000 });
+    const wall = (Date.now() - wall0) / 1000;
+    const cpu = (await renderer()) - cpu0;
+    const other = (await gpu()) - other0;
+    const s = await state(page);
+    const native = execFileSync(sim, ['--seed', '26', '--audio', song, '--timing', '--png-every', '0']).toString().match(/mean_ms=([0-9.]+)/)[1];
+    console.log(`speed: ${s.total} frames in ${wall.toFixed(1)} s; renderer CPU ${cpu.toFixed(2)} s = ` +
+      `${(100 * cpu / wall).toFixed(1)} % of one core (browser and GPU processes ${(100 * other / wall).toFixed(1)} %); ` +
+      `frame step ${s.stepMeanMs.toFixed(3)} ms mean, ${s.stepMaxMs.toFixed(1)} ms max in the page, ` +
+      `${native} ms mean natively; shown ${s.shows.shown}, stepped but not shown ${s.shows.unshown}, ` +
+      `longest gap between pictures ${s.shows.worstGapMs.toFixed(0)} ms; frames not shown end passes at ` +
+      `${JSON.stringify(s.shows.unshownAt)}; load average before ${load0}, after ${loadavg()[0].toFixed(2)}`);
+    check(s.frames === s.total, `every frame stepped (${s.frames})`);
+    check(s.shows.unshown === 0, `no frame dropped from the screen (${s.shows.unshown})`);
+    check(cpu / wall < 0.25, 'the renderer stays under 25 % of one core');
+    await close();
+  },
+};
+
+if (!cases[testCase]) {
+  console.error(`web_tests: no case "${testCase}"; cases: ${Object.keys(cases).join(', ')}`);
+  process.exit(2);
+}
+try {
+  await cases[testCase]();
+} catch (e) {
+  console.log(`FAIL ${e.stack || e}`);
+  failures += 1;
+}
+process.exit(failures ? 1 : 0);
