@@ -46,7 +46,9 @@ web_packages() {
   local repo lock installed
   repo=$(cd "$(dirname "$0")/.." && pwd)
   lock=$(grep -m1 -A1 '"node_modules/playwright-core"' "$repo/web/package-lock.json" | grep -oE '[0-9]+\.[0-9]+\.[0-9]+')
-  installed=$(grep -m1 -oE '"version": "[^"]+"' "$repo/web/node_modules/playwright-core/package.json" 2>/dev/null | cut -d'"' -f4)
+  # A fresh checkout has no node_modules: nothing installed is no failure.
+  installed=$(grep -m1 -oE '"version": "[^"]+"' "$repo/web/node_modules/playwright-core/package.json" 2>/dev/null |
+              cut -d'"' -f4 || true)
   [ "$lock" != "$installed" ] || return 0
   if ! command -v npm >/dev/null 2>&1; then
     echo "install-deps: web: no npm, so playwright-core is not installed (the web tests report themselves skipped)" >&2
