@@ -150,13 +150,13 @@ const cases = {
 
   // The recorded music, seed 26, 1,000 frames: corvanta-sim's trace line and picture.
   async spectrum() {
-    const spec = traces && join(traces, 'music.spec');
-    if (!spec || !existsSync(spec)) skip(`${spec || '../shared/traces/music.spec'} not found (no ../shared beside the repository)`);
+    const recordedMusic = traces && join(traces, 'music.spec');
+    if (!recordedMusic || !existsSync(recordedMusic)) skip(`${recordedMusic || '../shared/traces/music.spec'} not found (no ../shared beside the repository)`);
     const frames = 1000;
     const { page, said, close } = await open({ query: `?seed=26&spectrum=/traces/music.spec&frames=${frames}` });
     await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 300000 });
     const trace = await page.evaluate(() => window.corvanta.trace);
-    const expected = simTraceLine(['--seed', '26', '--spectrum', spec], frames);
+    const expected = simTraceLine(['--seed', '26', '--spectrum', recordedMusic], frames);
     check(trace === expected, `trace line ${trace} equals corvanta-sim's ${expected}`);
     const reference = readFileSync(join(traces, 'seed26-music-every100.trace'), 'utf8').split('\n')
       .find((line) => line.startsWith(`${frames} `));
