@@ -20,7 +20,7 @@ namespace {
 
 std::unique_ptr<World> fresh_world(uint32_t seed) {
   std::unique_ptr<World> world(new World);
-  world_load_state(*world);
+  world_reset(*world);
   set_default_gene_limits(*world);
   random_seed(*world, seed);
   return world;
@@ -156,7 +156,7 @@ bool load_snapshot(World& world, const std::string& path) {
 // its peak, and seed 15 at frame 5000.
 void BM_RecordedRun(benchmark::State& state, const char* snapshot) {
   std::unique_ptr<World> recorded(new World);
-  world_load_state(*recorded);
+  world_reset(*recorded);
   if (!load_snapshot(*recorded, std::string(CORVANTA_SNAPSHOT_DIR) + "/" + snapshot)) {
     state.SkipWithError("snapshot missing");
     return;

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   data += 4;
   size -= 4;
   World& world = *g_world;
-  world_load_state(world);
+  world_reset(world);
   canvas_load_state(*g_canvas);
 
   static const uint8_t silence[kSpectrumBytes] = {};

@@ -26,7 +26,7 @@ const World* starting_world(bool plain) {
   static World* start[2] = {nullptr, nullptr};
   if (start[plain] != nullptr) return start[plain];
   World* w = new World;
-  world_load_state(*w);
+  world_reset(*w);
   set_default_gene_limits(*w);
   random_seed(*w, 7);
   for (int32_t x = 100; x < 140; ++x) {

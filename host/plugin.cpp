@@ -53,7 +53,7 @@ static void present_to_window(const FrameReport& report) {
 }
 
 static void load_world() {
-  world_load_state(world);
+  world_reset(world);
   canvas_load_state(canvas);
 }
 

@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<World> world(new World);
   std::unique_ptr<Canvas> canvas(new Canvas);
-  world_load_state(*world);
+  world_reset(*world);
   canvas_load_state(*canvas);
 
   uint8_t spectrum[kSpectrumBytes];

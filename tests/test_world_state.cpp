@@ -7,7 +7,7 @@
 TEST(WorldLoadState, ClearsEverythingButSpawnModeSoundLevelsAndRandomState) {
   std::unique_ptr<World> w(new World);
   std::memset(w.get(), 0xA5, sizeof(World));  // whatever the memory held before
-  world_load_state(*w);
+  world_reset(*w);
   EXPECT_EQ(w->spawn_mode, 1);
   EXPECT_EQ(w->sound_level, 100.0f);
   EXPECT_EQ(w->background_level, 100.0f);

@@ -7,6 +7,6 @@
 
 inline std::unique_ptr<World> make_world() {
   std::unique_ptr<World> world(new World);
-  world_load_state(*world);
+  world_reset(*world);
   return world;
 }

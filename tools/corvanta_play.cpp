@@ -589,7 +589,7 @@ int play(Session& s, const PlayOptions& options) {
   bool record_failed = false;
 
   const uint32_t seed = options.seed_given ? options.seed : static_cast<uint32_t>(std::time(nullptr));
-  world_load_state(s.world);
+  world_reset(s.world);
   canvas_load_state(s.canvas);
 
   if (SDL_Init(SDL_INIT_EVENTS) != 0) return fail(std::string("cannot start SDL: ") + SDL_GetError());

@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<Canvas> canvas_holder(new Canvas);
   World& world = *world_holder;
   Canvas& canvas = *canvas_holder;
-  world_load_state(world);
+  world_reset(world);
   canvas_load_state(canvas);
   const PixelBuffer* presented = &canvas.drawing;
 

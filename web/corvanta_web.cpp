@@ -49,7 +49,7 @@ extern "C" {
 // A fresh world (all white picture) that takes `seed` in its first frame.
 EMSCRIPTEN_KEEPALIVE void cv_start(uint32_t seed) {
   if (session == nullptr) session = new Session();
-  world_load_state(session->world);
+  world_reset(session->world);
   canvas_load_state(session->canvas);
   session->seed = seed;
   session->population = 0;

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-void world_load_state(World& world) {
+void world_reset(World& world) {
   std::memset(&world, 0, sizeof(World));
   world.spawn_mode = 1;
   world.sound_level = 100.0f;

@@ -86,9 +86,9 @@ struct World {
   int32_t deaths_counted;
 };
 
-// Puts a world into its load state: all zero except spawn_mode 1, both sound
+// Resets a world to its load state: all zero except spawn_mode 1, both sound
 // levels 100.0 and the random state 1.
-void world_load_state(World& world);
+void world_reset(World& world);
 
 // After writing the grid planes directly: the next Life step rebuilds the grid
 // tracker and the food index, and the buckets wait for the next frame step.

@@ -245,7 +245,7 @@ TEST_F(AudioSpectrum, MusicMovesEveryBandTheWorldReads) {
   // follows the music's sections instead of sitting still.
   const AudioTrack track = make_track(music_audio(kRate, 40.0));
   std::unique_ptr<World> world(new World);
-  world_load_state(*world);
+  world_reset(*world);
   float quietest = 255.0f;
   float loudest = 0.0f;
   int32_t band_min[kBandCount];

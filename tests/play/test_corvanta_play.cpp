@@ -114,7 +114,7 @@ std::unique_ptr<Canvas> expected_picture(const std::string& wav, int64_t frames,
   EXPECT_TRUE(analyser_open(*analyser, track.sample_rate, error)) << error;
   std::unique_ptr<World> world(new World);
   std::unique_ptr<Canvas> canvas(new Canvas);
-  world_load_state(*world);
+  world_reset(*world);
   canvas_load_state(*canvas);
   uint8_t spectrum[kSpectrumBytes];
   for (int64_t n = 0; n < frames; ++n) {
@@ -129,7 +129,7 @@ std::unique_ptr<Canvas> expected_picture(const std::string& wav, int64_t frames,
 std::unique_ptr<Canvas> replayed_picture(const std::string& spectra) {
   std::unique_ptr<World> world(new World);
   std::unique_ptr<Canvas> canvas(new Canvas);
-  world_load_state(*world);
+  world_reset(*world);
   canvas_load_state(*canvas);
   for (size_t at = 0; at + kSpectrumBytes <= spectra.size(); at += kSpectrumBytes) {
     frame_step(*world, *canvas, reinterpret_cast<const uint8_t*>(spectra.data() + at), 7);

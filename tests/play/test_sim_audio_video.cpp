@@ -138,7 +138,7 @@ TEST_F(SimAudioVideo, VideoHoldsEveryFrameOfTheWorldAsTheTrackDrivesIt) {
   ASSERT_TRUE(track_spectra_open(*spectra, *track_, error)) << error;
   std::unique_ptr<World> world(new World);
   std::unique_ptr<Canvas> canvas(new Canvas);
-  world_load_state(*world);
+  world_reset(*world);
   canvas_load_state(*canvas);
   std::vector<uint8_t> want;
   for (int64_t n = 0; n < 180; ++n) {
@@ -248,7 +248,7 @@ std::vector<std::string> world_pictures(const std::string& track, const std::vec
   EXPECT_TRUE(track_spectra_open(*spectra, track, error)) << error;
   std::unique_ptr<World> world(new World);
   std::unique_ptr<Canvas> canvas(new Canvas);
-  world_load_state(*world);
+  world_reset(*world);
   canvas_load_state(*canvas);
   std::vector<std::string> pictures;
   for (int64_t n = 0; n <= frames.back(); ++n) {
