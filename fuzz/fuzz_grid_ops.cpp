@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "reference/plain_world.h"
+#include "tests/reference/plain_world.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/senses.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/sim_options.h"
+#include "apps/sim/sim_options.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "tools/spectrum_source.h"
+#include "audio/spectrum_source.h"
 
 namespace {
 

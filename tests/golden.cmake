@@ -3,6 +3,7 @@
 # Seeds 1, 2, 3 and 15 crash and are re-seeded; seed 26 nears 1000 agents and culls.
 # Per seed: every 100th frame of 20,000, and every frame of the first 3,000. Their
 # sounds are silence and the two recorded spectra kept in tests/data.
+include(${CMAKE_CURRENT_LIST_DIR}/sim_checks.cmake)
 if(NOT Python3_Interpreter_FOUND)
   return()
 endif()

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "reference/plain_world.h"
+#include "tests/reference/plain_world.h"
 #include "test_support.h"
 #include "world/frame_step.h"
 #include "world/genome.h"

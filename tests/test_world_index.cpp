@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "reference/plain_world.h"
+#include "tests/reference/plain_world.h"
 #include "test_support.h"
 #include "world/agent_behaviour.h"
 #include "world/genome.h"

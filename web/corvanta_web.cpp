@@ -9,8 +9,9 @@
 #include <cstring>
 #include <string>
 
-#include "tools/audio/audio_spectrum.h"
+#include "audio/audio_spectrum.h"
 #include "world/frame_step.h"
+#include "world/trace_line.h"
 #include "world/world_stream.h"
 
 namespace {
@@ -25,7 +26,7 @@ struct Session {
   uint8_t rgba[kWorldHeight][kWorldWidth][4];  // what the page puts on its canvas
   uint32_t seed;
   int32_t population;  // births less deaths, as corvanta-sim counts it
-  char trace_line[96];
+  char trace_line[kTraceLineBytes];
 };
 
 Session* session = nullptr;
@@ -85,9 +86,7 @@ EMSCRIPTEN_KEEPALIVE uint8_t* cv_rgba() { return &session->rgba[0][0][0]; }
 // corvanta-sim --trace (without its newline).
 EMSCRIPTEN_KEEPALIVE const char* cv_trace_line() {
   Session& s = *session;
-  std::snprintf(s.trace_line, sizeof s.trace_line, "%d %d %016" PRIx64 " %016" PRIx64,
-                static_cast<int>(s.world.frame_count), static_cast<int>(s.population), world_digest(s.world),
-                picture_digest(s.canvas.drawing));
+  format_trace_line(s.world, s.canvas.drawing, s.population, s.trace_line);
   return s.trace_line;
 }
 

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "signals.h"
-#include "tools/audio/audio_track.h"
+#include "wav_file.h"
+#include "audio/audio_file.h"
 
 namespace {
 

@@ -13,9 +13,10 @@
 #include <vector>
 
 #include "signals.h"
-#include "tools/audio/audio_spectrum.h"
-#include "tools/audio/audio_track.h"
-#include "tools/audio/spectrum_tables.h"
+#include "wav_file.h"
+#include "audio/audio_spectrum.h"
+#include "audio/audio_file.h"
+#include "audio/spectrum_tables.h"
 #include "world/sound.h"
 #include "world/world_state.h"
 
@@ -72,16 +73,16 @@ std::string temp_path(const std::string& name) {
 }  // namespace
 
 TEST(SpectrumScale, BinEdgesRiseFromTwentyHertzAndTheWorldsBinsEndAtFourKilohertz) {
-  EXPECT_NEAR(spectrum_bin_edge_hz(0), kLowestHz, 1e-9);
-  EXPECT_NEAR(spectrum_bin_edge_hz(kWorldBins), kWorldTopHz, 1e-6);
-  EXPECT_NEAR(spectrum_bin_edge_hz(kSpectrumChannelBytes), kHighestHz, 1e-6);
+  EXPECT_NEAR(kBinEdgeHz[0], kLowestHz, 1e-9);
+  EXPECT_NEAR(kBinEdgeHz[kWorldBins], kWorldTopHz, 1e-6);
+  EXPECT_NEAR(kBinEdgeHz[kSpectrumChannelBytes], kHighestHz, 1e-6);
   for (int32_t b = 0; b < kSpectrumChannelBytes; ++b) {
-    EXPECT_LT(spectrum_bin_edge_hz(b), spectrum_bin_edge_hz(b + 1)) << "bin " << b;
+    EXPECT_LT(kBinEdgeHz[b], kBinEdgeHz[b + 1]) << "bin " << b;
   }
   // Band 0 holds the bass and the kick drum, band 9 the presence of a voice.
-  EXPECT_GT(spectrum_bin_edge_hz(kBandBins), 120.0);
-  EXPECT_LT(spectrum_bin_edge_hz(kBandBins), 250.0);
-  EXPECT_GT(spectrum_bin_edge_hz(9 * kBandBins), 2500.0);
+  EXPECT_GT(kBinEdgeHz[kBandBins], 120.0);
+  EXPECT_LT(kBinEdgeHz[kBandBins], 250.0);
+  EXPECT_GT(kBinEdgeHz[9 * kBandBins], 2500.0);
 }
 
 TEST(SpectrumScale, TheKeptTablesAreTheMathsTheyStandFor) {
@@ -93,12 +94,12 @@ TEST(SpectrumScale, TheKeptTablesAreTheMathsTheyStandFor) {
   const auto mel = [](double hz) { return 2595.0 * std::log10(1.0 + hz / 700.0); };
   for (int32_t b = 0; b <= kWorldBins; ++b) {
     const double expected = mel(kLowestHz) + (mel(kWorldTopHz) - mel(kLowestHz)) * b / kWorldBins;
-    ASSERT_NEAR(mel(spectrum_bin_edge_hz(b)), expected, 1e-9) << "bin " << b;
+    ASSERT_NEAR(mel(kBinEdgeHz[b]), expected, 1e-9) << "bin " << b;
   }
   for (int32_t b = kWorldBins; b <= kSpectrumChannelBytes; ++b) {
     const double expected = mel(kWorldTopHz) + (mel(kHighestHz) - mel(kWorldTopHz)) * (b - kWorldBins) /
                                                    (kSpectrumChannelBytes - kWorldBins);
-    ASSERT_NEAR(mel(spectrum_bin_edge_hz(b)), expected, 1e-9) << "bin " << b;
+    ASSERT_NEAR(mel(kBinEdgeHz[b]), expected, 1e-9) << "bin " << b;
   }
   // Byte k from k x 80 / 255 dB above the floor, where a full-scale sine at a bin
   // centre has the power (window sum / 2)^2.
@@ -178,8 +179,8 @@ TEST_F(AudioSpectrum, BytesFollowDecibelsDownToTheFloor) {
   EXPECT_EQ(full.loudest_bin(0), minus40.loudest_bin(0));
   // 1 kHz sits where the scale says.
   const int32_t bin = full.loudest_bin(0);
-  EXPECT_LE(spectrum_bin_edge_hz(bin) - 25.0, hz);
-  EXPECT_GE(spectrum_bin_edge_hz(bin + 1) + 25.0, hz);
+  EXPECT_LE(kBinEdgeHz[bin] - 25.0, hz);
+  EXPECT_GE(kBinEdgeHz[bin + 1] + 25.0, hz);
 }
 
 TEST_F(AudioSpectrum, ARisingSweepMovesAcrossTheBins) {
@@ -230,7 +231,7 @@ TEST_F(AudioSpectrum, BinsAboveTheNyquistFrequencyStayZero) {
   std::vector<float> samples = music_audio(16000, 4.0);
   const Spectrum s = at(make_track(std::move(samples), 16000), 100);
   for (int32_t b = 0; b < kSpectrumChannelBytes; ++b) {
-    if (spectrum_bin_edge_hz(b) >= 8000.0) {
+    if (kBinEdgeHz[b] >= 8000.0) {
       ASSERT_EQ(s.bytes[b], 0) << "bin " << b;
       ASSERT_EQ(analyser->fft_first[b] > analyser->fft_last[b], true) << "bin " << b;
     } else {

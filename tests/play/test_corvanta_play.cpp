@@ -19,9 +19,10 @@
 
 #include "pulse_server.h"
 #include "signals.h"
+#include "wav_file.h"
 #include "test_files.h"
-#include "tools/audio/audio_spectrum.h"
-#include "tools/audio/audio_track.h"
+#include "audio/audio_spectrum.h"
+#include "audio/audio_file.h"
 #include "world/frame_step.h"
 
 namespace {
@@ -352,6 +353,9 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
     std::ofstream f(text);
     f << "not a song\n";
   }
+  const std::string one_hertz = temp_path("one-hertz.wav");
+  std::string error;
+  ASSERT_TRUE(write_wav_claiming_rate(one_hertz, 1, error)) << error;
   const std::vector<Case> cases = {
       {"missing file", "/nonexistent/song.flac", "dummy", Display::kXvfb, "cannot open '/nonexistent/song.flac'"},
       {"not audio", text, "dummy", Display::kXvfb, "is not audio"},
@@ -365,6 +369,8 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
       {"unwritable record", "--record /nonexistent/dir/heard.spectra " + *music_, "dummy", Display::kXvfb,
        "cannot write '/nonexistent/dir/heard.spectra'"},
       {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
+      {"rate nobody plays", one_hertz, "dummy", Display::kXvfb,
+       "the sample rate 1 Hz is outside the 8000 to 192000 Hz Corvanta plays"},
   };
   for (const Case& c : cases) {
     const PlayerRun run = run_player(c.args, c.driver, c.display);
@@ -375,6 +381,7 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
     EXPECT_TRUE(run.out.empty()) << c.what << ": " << run.out;
   }
   std::remove(text.c_str());
+  std::remove(one_hertz.c_str());
 }
 
 TEST_F(CorvantaPlay, CaptureOfAPulseAudioMonitorFollowsTheMusicPlayedIntoItsSink) {

@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "signals.h"
+#include "wav_file.h"
 #include "test_files.h"
-#include "tools/audio/track_spectrum_frames.h"
-#include "tools/y4m_video.h"
+#include "audio/track_spectra.h"
+#include "media/y4m_video.h"
 #include "world/frame_step.h"
 
 namespace {
@@ -177,6 +178,32 @@ TEST_F(SimAudioVideo, UnreadableAudioAndUnwritableVideoAreRefused) {
   const SimRun beyond = run_sim("--audio " + *track_ + " --snapshot-at 500 --snapshot " + temp_path("s.bin"));
   EXPECT_EQ(beyond.status, 2);
   EXPECT_NE(beyond.err.find("beyond the track's last frame (200)"), std::string::npos) << beyond.err;
+}
+
+// A hand-made file at 1 Hz once ran 176,400 frames; one claiming 4,294,967,280 Hz must
+// not be taken for a negative or wrapped rate.
+TEST_F(SimAudioVideo, SampleRatesNobodyPlaysAreRefusedNamingTheRate) {
+  for (const uint32_t rate : {1u, 7999u, 192001u, 4294967280u}) {
+    const std::string wav = temp_path("odd-rate.wav");
+    std::string error;
+    ASSERT_TRUE(write_wav_claiming_rate(wav, rate, error)) << error;
+    const SimRun run = run_sim("--audio " + wav + " --trace " + temp_path("odd.trace"));
+    std::remove(wav.c_str());
+    EXPECT_EQ(run.status, 2) << rate;
+    EXPECT_NE(run.err.find("the sample rate " + std::to_string(rate) + " Hz is outside the 8000 to 192000 Hz"),
+              std::string::npos)
+        << rate << ": " << run.err;
+    EXPECT_NE(access(temp_path("odd.trace").c_str(), F_OK), 0) << rate;
+  }
+  for (const uint32_t rate : {8000u, 192000u}) {
+    const std::string wav = temp_path("edge-rate.wav");
+    std::string error;
+    ASSERT_TRUE(write_wav_claiming_rate(wav, rate, error)) << error;
+    const SimRun run = run_sim("--audio " + wav + " --trace " + temp_path("edge.trace"));
+    std::remove(wav.c_str());
+    std::remove(temp_path("edge.trace").c_str());
+    EXPECT_EQ(run.status, 0) << rate << ": " << run.err;
+  }
 }
 
 namespace {

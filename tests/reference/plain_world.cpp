@@ -1,4 +1,4 @@
-#include "reference/plain_world.h"
+#include "tests/reference/plain_world.h"
 
 #include <cstdio>
 #include <cstring>

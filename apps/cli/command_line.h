@@ -1,0 +1,11 @@
+#pragma once
+// What the programs' command lines share.
+#include <cstdint>
+#include <string>
+
+// Whole decimal digits up to max, nothing else: false for "", "-3", "12abc" or too large.
+bool parse_decimal(const char* text, uint64_t max, uint64_t& value);
+
+// Arguments quoted in messages show control characters as \xHH, so that a stray
+// newline cannot turn a one-line message into several.
+std::string escaped_for_message(const std::string& text);
