@@ -5,6 +5,7 @@
   configure step lists them in BUILD-DIR/corvanta-targets.txt), so no folder compiles
   another's files;
 - no file includes a header of a layer above its own: world <- audio <- media <- apps,
+  the library (lib, with its public header in include) on the world and the audio analysis,
   the plug-in (host) on the world only, the web page on the world and the audio analysis.
 
 Usage: layers.py SOURCE-DIR BUILD-DIR. Exit status 0 when both hold, 1 with one line per
@@ -22,9 +23,13 @@ ALLOWED = {
     "media": {"world", "audio"},
     "apps": {"world", "audio", "media"},
     "host": {"world"},
-    "web": {"world", "audio"},
+    "web": {"world", "audio", "lib", "include"},
+    "lib": {"world", "audio", "include"},
+    "include": set(),
 }
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
+# The public header's folder as its users include it (<corvanta/corvanta.h>).
+PUBLIC = {"corvanta": "include"}
 
 
 def target_breaches(source_dir: Path, build_dir: Path):
@@ -58,8 +63,11 @@ def include_breaches(source_dir: Path):
         for path in sorted((source_dir / layer).rglob("*")):
             if path.suffix not in (".h", ".cpp", ".c") or "node_modules" in path.parts:
                 continue
-            for included in INCLUDE.findall(path.read_text(errors="replace")):
+            for quote, included in INCLUDE.findall(path.read_text(errors="replace")):
                 top = included.split("/", 1)[0] if "/" in included else layer
+                top = PUBLIC.get(top, top)
+                if quote == "<" and top not in ALLOWED:
+                    continue  # a system or third-party header
                 if top != layer and top not in allowed:
                     yield f"{path.relative_to(source_dir)} includes {included}: {layer} may not use {top}"
 

@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
   if (options.snapshot_at == 0) output_world_stream(outputs.snapshot, world);
 
   for (int64_t frame = 0; frame < options.frames; ++frame) {
-    const uint8_t* bytes = audio ? track_spectra_frame(*audio, frame) : spectrum_for_frame(spectrum, frame);
+    const uint8_t* bytes = audio ? track_spectra_next(*audio) : spectrum_for_frame(spectrum, frame);
     const bool simulated = world.frame_count > kStartupFrames;
 
     const auto start = std::chrono::steady_clock::now();

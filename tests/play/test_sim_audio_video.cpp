@@ -143,7 +143,7 @@ TEST_F(SimAudioVideo, VideoHoldsEveryFrameOfTheWorldAsTheTrackDrivesIt) {
   canvas_load_state(*canvas);
   std::vector<uint8_t> want;
   for (int64_t n = 0; n < 180; ++n) {
-    frame_step(*world, *canvas, track_spectra_frame(*spectra, n), 5);
+    frame_step(*world, *canvas, track_spectra_next(*spectra), 5);
     // The white start-up surface, the first drawn frame, and the last.
     if (n == 0 || n == 151 || n == 179) {
       y4m_frame(canvas->drawing, want);
@@ -279,7 +279,7 @@ std::vector<std::string> world_pictures(const std::string& track, const std::vec
   canvas_load_state(*canvas);
   std::vector<std::string> pictures;
   for (int64_t n = 0; n <= frames.back(); ++n) {
-    frame_step(*world, *canvas, track_spectra_frame(*spectra, n), 5);
+    frame_step(*world, *canvas, track_spectra_next(*spectra), 5);
     for (int64_t want : frames) {
       if (want == n) pictures.emplace_back(reinterpret_cast<const char*>(&canvas->drawing.rgb[0][0][0]),
                                            sizeof canvas->drawing.rgb);
