@@ -71,8 +71,10 @@ Sound make_sound(int32_t rate, int32_t channels, int64_t frames) {
   return sound;
 }
 
-// The plain way: the track whole in memory, frame k's window read straight from it.
-std::vector<std::string> plain_traces(const Sound& sound, uint32_t seed, std::vector<uint8_t>* last_picture = nullptr) {
+// The plain way: the track whole in memory, frame k's window read straight from it:
+// centred on the frame's moment, or (trailing, as for live sound) ending there.
+std::vector<std::string> plain_traces(const Sound& sound, uint32_t seed, std::vector<uint8_t>* last_picture = nullptr,
+                                      bool trailing = false) {
   AudioTrack track;
   track.sample_rate = sound.rate;
   track.frames = sound.frames;
@@ -94,9 +96,20 @@ std::vector<std::string> plain_traces(const Sound& sound, uint32_t seed, std::ve
   std::vector<std::string> lines;
   int32_t population = 0;
   uint8_t spectrum[kSpectrumBytes];
-  const int64_t frames = last_frame_heard(track.frames - 1, track.sample_rate) + 1;
+  const int64_t frames = trailing ? last_frame_heard(track.frames, track.sample_rate) + 1
+                                  : last_frame_heard(track.frames - 1, track.sample_rate) + 1;
   for (int64_t k = 0; k < frames; ++k) {
-    track_frame_spectrum(*analyser, track, k, spectrum);
+    if (trailing) {
+      const int64_t end = frame_sample_position(k, track.sample_rate);
+      for (int32_t i = 0; i < kAnalysisWindow; ++i) {
+        const int64_t at = end - kAnalysisWindow + i;
+        analyser->stereo[2 * i] = at < 0 ? 0.0f : track.samples[static_cast<size_t>(2 * at)];
+        analyser->stereo[2 * i + 1] = at < 0 ? 0.0f : track.samples[static_cast<size_t>(2 * at + 1)];
+      }
+      analyse_stereo(*analyser, spectrum);
+    } else {
+      track_frame_spectrum(*analyser, track, k, spectrum);
+    }
     const FrameReport report = frame_step(*world, *canvas, spectrum, seed);
     population += report.births - report.deaths;
     char line[kTraceLineBytes];
@@ -213,6 +226,24 @@ void cutting_does_not_change_the_world() {
     std::snprintf(what, sizeof what, "%d Hz, %d ch, %lld frames, random pieces, floats", c.rate, c.channels,
                   static_cast<long long>(c.frames));
     compare(what, expected, library_traces(sound, c.seed, random_sizes(c.seed), true));
+  }
+  // Live sound: the window ends at each frame's moment, and a frame is due as soon as
+  // its moment has arrived, without the end of the stream.
+  const Sound live = make_sound(48000, 2, 48000 * 4 + 5);
+  const std::vector<std::string> expected_live = plain_traces(live, 9, nullptr, true);
+  for (const int64_t size : {int64_t{1}, int64_t{480}, int64_t{4096}}) {
+    corvanta* handle = create_pcm(live, 9, CORVANTA_WINDOW_TRAILING);
+    if (handle == nullptr) break;
+    CHECK(corvanta_latency(handle) == 0, "a trailing window has no look-ahead");
+    std::vector<std::string> lines;
+    for (int64_t at = 0; at < live.frames; at += size) {
+      corvanta_feed_int16(handle, &live.pcm[static_cast<size_t>(2 * at)], std::min(size, live.frames - at));
+      step_due(handle, lines);
+    }
+    char what[64];
+    std::snprintf(what, sizeof what, "trailing window, pieces of %lld", static_cast<long long>(size));
+    compare(what, expected_live, lines);
+    corvanta_destroy(handle);
   }
   // Nothing fed: no frames; the trace line is the world before its first frame.
   const Sound empty = make_sound(44100, 2, 0);
