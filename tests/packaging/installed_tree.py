@@ -9,13 +9,13 @@
 - the desktop entry validates, runs an installed program, finds its icon (256 x 256 in
   the hicolor theme) and offers itself for the types the desktop gives WAV, FLAC, Ogg
   and MP3 files.
-  installed_tree.py BUILD-TREE SOURCE-TREE CMAKE WORK PROGRAM...
+  installed_tree.py BUILD-TREE CMAKE WORK PROGRAM...
 """
 import gzip, os, re, shutil, struct, subprocess, sys
 import xml.etree.ElementTree as ET
 
-build, source, cmake, work = sys.argv[1:5]
-programs = sys.argv[5:]
+build, cmake, work = sys.argv[1:4]
+programs = sys.argv[4:]
 failures = []
 
 
@@ -38,13 +38,33 @@ def tagged(lines):  # the tag line after each .TP, its roff escapes undone
     return [lines[i + 1].replace('\\-', '-') for i, line in enumerate(lines[:-1]) if line == '.TP']
 
 
-# The pages against --help.
+# The components CPack packs, and what each installs.
+cpack = open(os.path.join(build, 'CPackConfig.cmake')).read()
+components = re.search(r'set\(CPACK_COMPONENTS_ALL "([^"]*)"\)', cpack).group(1).split(';')
+package_of = {c: re.search(rf'set\(CPACK_DEBIAN_{c.upper()}_PACKAGE_NAME "([^"]+)"\)', cpack).group(1)
+              for c in components}
+
+
+def install(prefix, *component):
+    shutil.rmtree(prefix, ignore_errors=True)
+    args = ['--component', component[0]] if component else []
+    subprocess.run([cmake, '--install', build, '--prefix', prefix] + args, check=True, stdout=subprocess.DEVNULL)
+    return {os.path.relpath(os.path.join(d, f), prefix) for d, _, files in os.walk(prefix) for f in files}
+
+
+root = os.path.join(work, 'all')
+everything = install(root)
+
+# The installed pages against --help.
 for program in programs:
     name = os.path.basename(program)
-    page_path = os.path.join(source, 'packaging', name + '.1')
+    page_path = os.path.join(root, 'share/man/man1', name + '.1.gz')
+    if not os.path.exists(page_path):
+        fail(f'{name} has no manual page')
+        continue
     help_text = subprocess.run([program, '--help'], capture_output=True, text=True, check=True).stdout
     in_help = set(re.findall(r'^ {1,4}(--[a-z][a-z0-9-]*)', help_text, re.M))
-    sections = page_sections(open(page_path).read())
+    sections = page_sections(gzip.open(page_path, 'rt').read())
     in_page = {re.findall(r'--[a-z][a-z0-9-]*', tag)[0] for tag in tagged(sections.get('OPTIONS', []))
                if re.search(r'--[a-z]', tag)}
     for option in sorted(in_help - in_page):
@@ -65,21 +85,7 @@ for program in programs:
     else:
         print('installed_tree: note: no man here, the pages are not rendered')
 
-# The components CPack packs, and what each installs.
-cpack = open(os.path.join(build, 'CPackConfig.cmake')).read()
-components = re.search(r'set\(CPACK_COMPONENTS_ALL "([^"]*)"\)', cpack).group(1).split(';')
-package_of = {c: re.search(rf'set\(CPACK_DEBIAN_{c.upper()}_PACKAGE_NAME "([^"]+)"\)', cpack).group(1)
-              for c in components}
-
-
-def install(prefix, *component):
-    shutil.rmtree(prefix, ignore_errors=True)
-    args = ['--component', component[0]] if component else []
-    subprocess.run([cmake, '--install', build, '--prefix', prefix] + args, check=True, stdout=subprocess.DEVNULL)
-    return {os.path.relpath(os.path.join(d, f), prefix) for d, _, files in os.walk(prefix) for f in files}
-
-
-everything = install(os.path.join(work, 'all'))
+# Every file in one packed component.
 owner = {}
 for component in components:
     for path in install(os.path.join(work, component), component):
@@ -92,12 +98,11 @@ for component, package in package_of.items():
     for name in ('copyright', 'changelog.Debian.gz'):
         if f'share/doc/{package}/{name}' not in owner or owner[f'share/doc/{package}/{name}'] != component:
             fail(f'the {component} component has no share/doc/{package}/{name}')
-changelog = gzip.open(os.path.join(work, 'all', 'share/doc', package_of['programs'], 'changelog.Debian.gz')).read()
+changelog = gzip.open(os.path.join(root, 'share/doc', package_of['programs'], 'changelog.Debian.gz')).read()
 if not changelog.startswith(b'corvanta ('):
     fail('changelog.Debian.gz does not hold a Debian changelog')
 
 # Programs and pages; the desktop entry.
-root = os.path.join(work, 'all')
 for path in sorted(p for p in everything if p.startswith('bin/')):
     if f'share/man/man1/{os.path.basename(path)}.1.gz' not in everything:
         fail(f'{path} has no manual page')
