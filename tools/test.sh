@@ -8,6 +8,8 @@
 #   fuzz     a short run of each fuzz target
 #   web      the web page (Emscripten) in headless Chromium against the release
 #            build's corvanta-sim
+#   packages the package preset's Debian packages and Windows zip: their contents,
+#            lintian, and a fresh Debian 12 root that installs, uses and purges them
 #   portable the world's tests and traces with the portable twins of its SSE2 tricks
 #   cross    the goldens and reference traces of the aarch64 and s390x builds under
 #            qemu-user and of the WebAssembly build under Node.js (CTest label cross);
@@ -48,6 +50,8 @@ skipped_of() {
   done
   reason=$(grep -m1 -oE 'web_tests: skipped: .*' "$outputs" | sed 's/^web_tests: skipped: //')
   [ -z "$reason" ] || printf '; web tests: %s' "$reason"
+  reason=$(grep -m1 -oE '(built_packages|fresh_debian): skipped: .*' "$outputs" | sed 's/: skipped: /: /')
+  [ -z "$reason" ] || printf '; packages: %s' "$reason"
 }
 
 # run_group NAME BUILD-TREE PRESET-TO-BUILD... -- CTEST-ARGUMENTS...
@@ -139,6 +143,8 @@ run_cross() {
 
 run_group dev build/dev dev -- --preset dev -j2
 run_group release build/release windows release -- --preset release -j2
+# The packages need the DLL of the windows preset, built in the release group.
+run_group packages build/release package -- --preset packages
 run_group fuzz build/fuzz fuzz -- --preset fuzz
 # Without Emscripten the page is not built and its tests report themselves skipped.
 web_presets=(release)
