@@ -21,6 +21,9 @@ failures = []
 fail = failures.append
 run = lambda *args, **kw: subprocess.run(args, capture_output=True, text=True, **kw)
 
+if not os.path.exists(os.path.join(tree, 'CPackConfig.cmake')):
+    print(f'built_packages: skipped: {tree} is not configured (cmake --preset package, or tools/package.sh)')
+    sys.exit(0)
 cpack = open(os.path.join(tree, 'CPackConfig.cmake')).read()
 setting = lambda name: (re.search(rf'set\({name} "([^"]*)"\)', cpack) or [None, None])[1]
 version = f'{setting("CPACK_PACKAGE_VERSION")}-{setting("CPACK_DEBIAN_PACKAGE_RELEASE")}'

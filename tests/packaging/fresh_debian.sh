@@ -29,10 +29,12 @@ phase() {  # the time each phase took, for the log
 
 [ "$(id -u)" -eq 0 ] || skip "not root (debootstrap and chroot need it)"
 command -v debootstrap >/dev/null || skip "debootstrap not found (tools/install-deps.sh packaging)"
+not_built="(cmake --preset package && cmake --build --preset package, or tools/package.sh)"
+[ -d "$packages" ] || skip "no $packages $not_built"
 debs=()
 for pattern in 'corvanta_*.deb' 'libcorvanta[0-9]*_*.deb' 'libcorvanta-dev_*.deb'; do
   found=$(find "$packages" -maxdepth 1 -name "$pattern" | sort | tail -n 1)
-  [ -n "$found" ] || skip "no $pattern in $packages (cmake --preset package && cmake --build --preset package, or tools/package.sh)"
+  [ -n "$found" ] || skip "no $pattern in $packages $not_built"
   debs+=("$found")
 done
 gst_deb=$(find "$packages" -maxdepth 1 -name 'gstreamer1.0-corvanta_*.deb' | sort | tail -n 1)
@@ -87,7 +89,7 @@ fi
 root=$work/root
 cleanup() {
   local m
-  for m in "$root/tmp/packages" "$root/dev" "$root/proc"; do
+  for m in "$root/dev" "$root/proc"; do
     mountpoint -q "$m" 2>/dev/null && umount -l "$m"
   done
   mountpoint -q "$root" 2>/dev/null && umount -l "$root"
@@ -95,7 +97,7 @@ cleanup() {
 }
 trap cleanup EXIT
 cleanup
-rm -rf "$work"
+rm -rf --one-file-system "$work"
 mkdir -p "$work/upper" "$work/overlay-work" "$root"
 if ! mount -t overlay overlay -o "lowerdir=$base/root,upperdir=$work/upper,workdir=$work/overlay-work" "$root" 2>/dev/null; then
   echo "fresh_debian: no overlay mount here, copying the root"
@@ -105,7 +107,7 @@ mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 mkdir -p "$root/tmp/packages"
-mount --bind "$packages" "$root/tmp/packages"
+cp "${debs[@]}" "$root/tmp/packages/"
 log=$work/root.log
 in_root() { DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8 chroot "$root" "$@"; }
 quiet_in_root() {  # a step whose output goes to the log, and its tail to stderr if it fails
@@ -133,7 +135,9 @@ snapshot >"$work/before.files"
 
 names=()
 for deb in "${debs[@]}"; do names+=("$(dpkg-deb -f "$deb" Package)"); done
-if ! quiet_in_root apt-get install -y --no-install-recommends "${debs[@]/#$packages//tmp/packages}"; then
+in_root_debs=()
+for deb in "${debs[@]}"; do in_root_debs+=("/tmp/packages/$(basename "$deb")"); done
+if ! quiet_in_root apt-get install -y --no-install-recommends "${in_root_debs[@]}"; then
   fail "apt-get install of ${names[*]} failed: $(grep -E '^E:|Depends:' "$log" | tail -n 3 | tr '\n' ' ')"
 fi
 phase "installed ${names[*]} and their dependencies"
@@ -198,5 +202,7 @@ snapshot >"$work/after.files"
 new=$(comm -13 "$work/before.files" "$work/after.files")
 [ -z "$new" ] || fail "after the purge these files are new in the root: $(echo "$new" | head -n 5 | tr '\n' ' ')"
 phase "purged"
+cleanup
+rm -rf --one-file-system "$work/upper" "$work/overlay-work" "$root"
 
 echo "fresh_debian: ${names[*]} install on a fresh Debian 12, work there and purge cleanly ($(( $(date +%s) - started )) s)"
