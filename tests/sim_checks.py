@@ -131,7 +131,10 @@ def check_errors(sim, work):
     with open(w("plain-file"), "wb") as f:
         f.write(b"x")
     blocked = w("plain-file")  # a file where a folder is needed: unwritable even for root
+    taken = w("taken.y4m")  # a folder where a file is to be moved: writable, but no file goes there
+    os.makedirs(taken)
     ok_trace = w("ok.trace")
+    snapshot = ["--snapshot-at", "5", "--snapshot", w("s.cvw")]
     cases = [
         ("unknown option", ["--bogus"], []),
         ("newline in an unknown option", ["-\n--frames"], []),
@@ -152,6 +155,13 @@ def check_errors(sim, work):
                                  "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace]),
         ("unwritable picture folder", ["--frames", "5", "--trace", ok_trace, "--png-every", "1",
                                        "--out", os.path.join(blocked, "pictures")], [ok_trace]),
+        # The outputs come into place together or not at all: a video that cannot be
+        # moved into place takes the trace and snapshot moved before it along...
+        ("video not movable into place", ["--frames", "5", "--trace", ok_trace] + snapshot + ["--video", taken],
+         [ok_trace, w("s.cvw"), taken + ".tmp"]),
+        # ...and a trace that cannot be leaves the snapshot and video unwritten.
+        ("trace not movable into place", ["--frames", "5", "--trace", taken] + snapshot + ["--video", w("v.y4m")],
+         [w("s.cvw"), w("v.y4m"), taken + ".tmp"]),
     ]
     failures = []
     for title, args, must_not_exist in cases:
@@ -165,7 +175,7 @@ def check_errors(sim, work):
         if left:
             failures.append(f"{title}: left {left} behind")
         print(f"{title}: {message[0] if message else '(no message)'}")
-    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin"]:
+    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin", "taken.y4m"]:
         failures.append(f"stray files in the work folder: {sorted(os.listdir(work))}")
     if failures:
         sys.exit("\n".join(failures))
