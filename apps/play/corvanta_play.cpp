@@ -30,11 +30,26 @@ constexpr Uint16 kDeviceBufferFrames = 1024;
 // Live input kept for analysis: 3 s at 44.1 kHz, far more than one window plus any
 // catching up the world might need.
 constexpr int64_t kLiveRingFrames = 1 << 17;
-constexpr int kCaptureRate = 44100;
+constexpr int kCaptureRateHz = 44100;
 // Live input quieter than the analysis floor (-80 dBFS) counts as no sound.
 constexpr float kSilentSample = 1e-4f;
 // How long a live input may stay silent before the player says so.
 constexpr uint32_t kSilenceWarningMs = 5000;
+
+constexpr int kMsPerSecond = 1000;
+// Paused, the loop only waits for keys and window events; a tenth of a second is
+// still an instant answer to a key.
+constexpr int kPausedWaitMs = 100;
+// The longest a catch-up steps frames before a picture and the keys get through.
+constexpr uint32_t kCatchUpSliceMs = 100;
+// Running, the loop sleeps until the next frame's moment, one video frame at most
+// (25 ms), and a millisecond past it, so that it wakes once the moment has come
+// rather than just before.
+constexpr int kLongestWaitMs = kMsPerSecond / kFramesPerSecond;
+constexpr int kWaitPastDueMs = 1;
+// With scripted keys still to press, the loop looks at the clock this often, so that
+// a timed key fires near its time.
+constexpr int kScriptedKeyPollMs = 5;
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "corvanta-play: %s\n", message.c_str());
@@ -496,7 +511,7 @@ void watch_silence(Player& p) {
   const bool silent = SDL_GetTicks() - sound_ms >= kSilenceWarningMs;
   if (silent && !p.silence_reported) {
     std::fprintf(stderr, "corvanta-play: no sound from %s for %u s\n", p.device_name.c_str(),
-                 static_cast<unsigned>(kSilenceWarningMs / 1000));
+                 static_cast<unsigned>(kSilenceWarningMs / kMsPerSecond));
   }
   p.silence_reported = silent;
 }
@@ -572,7 +587,7 @@ int play(Session& s, const PlayOptions& options) {
   p.device_name = options.device.empty() ? "the default recording device" : "'" + options.device + "'";
   p.log = options.log;
   if (options.capture) {
-    p.sample_rate = kCaptureRate;
+    p.sample_rate = kCaptureRateHz;
   } else {
     if (!audio_track_load(options.path, s.track, error)) return fail(error);
     p.sample_rate = s.track.sample_rate;
@@ -613,12 +628,12 @@ int play(Session& s, const PlayOptions& options) {
     while (SDL_PollEvent(&event) != 0) handle_event(p, event);
     if (p.quit) break;
 
-    int wait_ms = 100;
+    int wait_ms = kPausedWaitMs;
     if (!p.paused) {
       // Every frame whose moment has been heard is stepped, in order, each with the
       // sound of its own moment; only the last one is shown, which is how a slow
       // frame (a cull) is caught up without the world drifting from the music. A long
-      // catch-up still lets a picture and the keys through every tenth of a second.
+      // catch-up still lets a picture and the keys through every kCatchUpSliceMs.
       const int64_t heard = audio_clock(p);
       int64_t due = last_frame_heard(heard, p.sample_rate);
       if (p.last_frame >= 0 && due > p.last_frame) due = p.last_frame;
@@ -630,7 +645,7 @@ int play(Session& s, const PlayOptions& options) {
       }
       int64_t stepped = 0;
       const uint32_t started = SDL_GetTicks();
-      while (p.frames <= due && SDL_GetTicks() - started < 100) {
+      while (p.frames <= due && SDL_GetTicks() - started < kCatchUpSliceMs) {
         if (p.capture) {
           live_window(p, s.analyser, p.frames);
           analyse_stereo(s.analyser, s.spectrum);
@@ -648,11 +663,11 @@ int play(Session& s, const PlayOptions& options) {
       if (stepped > p.most_at_once) p.most_at_once = stepped;
       finished = p.frames == options.stop_after || (p.last_frame >= 0 && p.frames > p.last_frame);
       const int64_t ahead = frame_sample_position(p.frames, p.sample_rate) - heard;
-      wait_ms = static_cast<int>(ahead * 1000 / p.sample_rate) + 1;
-      if (wait_ms > 25) wait_ms = 25;
+      wait_ms = static_cast<int>(ahead * kMsPerSecond / p.sample_rate) + kWaitPastDueMs;
+      if (wait_ms > kLongestWaitMs) wait_ms = kLongestWaitMs;
       if (p.capture) watch_silence(p);
     }
-    if (next_key < options.keys.size()) wait_ms = wait_ms > 5 ? 5 : wait_ms;
+    if (next_key < options.keys.size()) wait_ms = wait_ms > kScriptedKeyPollMs ? kScriptedKeyPollMs : wait_ms;
     if (!finished && wait_ms > 0) SDL_WaitEventTimeout(nullptr, wait_ms);
   }
 
