@@ -135,42 +135,53 @@ def check_errors(sim, work):
     os.makedirs(taken)
     ok_trace = w("ok.trace")
     snapshot = ["--snapshot-at", "5", "--snapshot", w("s.cvw")]
+    # Each case: its arguments, the files it must not leave, and its message's text.
     cases = [
-        ("unknown option", ["--bogus"], []),
-        ("newline in an unknown option", ["-\n--frames"], []),
-        ("missing value", ["--frames"], []),
-        ("frames not a number", ["--frames", "12x"], []),
-        ("negative frames", ["--frames", "-5"], []),
-        ("seed beyond 32 bits", ["--seed", "4294967296", "--trace", ok_trace], [ok_trace]),
-        ("trace-every zero", ["--trace-every", "0", "--trace", ok_trace], [ok_trace]),
-        ("check-every zero", ["--check-every", "0", "--trace", ok_trace], [ok_trace]),
-        ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")]),
+        ("unknown option", ["--bogus"], [], "unknown option '--bogus' (see --help)"),
+        ("newline in an unknown option", ["-\n--frames"], [], "unknown option '-\\x0a--frames' (see --help)"),
+        ("an argument that is no option", ["run.trace"], [], "unknown option 'run.trace' (see --help)"),
+        ("missing value", ["--frames"], [], "option --frames needs a value"),
+        ("frames not a number", ["--frames", "12x"], [], "--frames wants a whole number 0..2000000000, not '12x'"),
+        ("negative frames", ["--frames", "-5"], [], "--frames wants a whole number 0..2000000000, not '-5'"),
+        ("seed beyond 32 bits", ["--seed", "4294967296", "--trace", ok_trace], [ok_trace],
+         "--seed wants a whole number 0..4294967295, not '4294967296'"),
+        ("trace-every zero", ["--trace-every", "0", "--trace", ok_trace], [ok_trace],
+         "--trace-every wants a whole number of at least 1"),
+        ("check-every zero", ["--check-every", "0", "--trace", ok_trace], [ok_trace],
+         "--check-every wants a whole number of at least 1, not '0'"),
+        ("empty trace name", ["--trace", ""], [], "option --trace wants a non-empty path"),
+        ("lossless Y4M", ["--lossless", "--video", w("v.y4m")], [w("v.y4m")],
+         "--lossless is for --video FILE.mp4 or FILE.webm"),
+        ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")],
+         "--snapshot-at and --snapshot go together"),
         ("snapshot beyond the run", ["--frames", "10", "--snapshot-at", "11", "--snapshot", w("s.cvw")],
-         [w("s.cvw")]),
-        ("missing spectrum file", ["--spectrum", w("absent.bin"), "--trace", ok_trace], [ok_trace]),
-        ("empty spectrum file", ["--spectrum", w("empty.bin"), "--trace", ok_trace], [ok_trace]),
-        ("spectrum not whole records", ["--spectrum", w("short.bin"), "--trace", ok_trace], [ok_trace]),
-        ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], []),
+         [w("s.cvw")], "--snapshot-at 11 lies beyond the last frame (10)"),
+        ("missing spectrum file", ["--spectrum", w("absent.bin"), "--trace", ok_trace], [ok_trace], "absent.bin"),
+        ("empty spectrum file", ["--spectrum", w("empty.bin"), "--trace", ok_trace], [ok_trace], "empty.bin"),
+        ("spectrum not whole records", ["--spectrum", w("short.bin"), "--trace", ok_trace], [ok_trace], "short.bin"),
+        ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], [], "t.trace"),
         ("unwritable snapshot", ["--frames", "5", "--trace", ok_trace, "--snapshot-at", "5",
-                                 "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace]),
+                                 "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace], "s.cvw"),
         ("unwritable picture folder", ["--frames", "5", "--trace", ok_trace, "--png-every", "1",
-                                       "--out", os.path.join(blocked, "pictures")], [ok_trace]),
+                                       "--out", os.path.join(blocked, "pictures")], [ok_trace], "pictures"),
         # The outputs come into place together or not at all: a video that cannot be
         # moved into place takes the trace and snapshot moved before it along...
         ("video not movable into place", ["--frames", "5", "--trace", ok_trace] + snapshot + ["--video", taken],
-         [ok_trace, w("s.cvw"), taken + ".tmp"]),
+         [ok_trace, w("s.cvw"), taken + ".tmp"], f"cannot move '{taken}.tmp' to '{taken}'"),
         # ...and a trace that cannot be leaves the snapshot and video unwritten.
         ("trace not movable into place", ["--frames", "5", "--trace", taken] + snapshot + ["--video", w("v.y4m")],
-         [w("s.cvw"), w("v.y4m"), taken + ".tmp"]),
+         [w("s.cvw"), w("v.y4m"), taken + ".tmp"], f"cannot move '{taken}.tmp' to '{taken}'"),
     ]
     failures = []
-    for title, args, must_not_exist in cases:
+    for title, args, must_not_exist, expected in cases:
         r = run(sim, args, work)
         message = r.stderr.strip().splitlines()
         if r.returncode != 2:
             failures.append(f"{title}: status {r.returncode}, expected 2")
         elif len(message) != 1 or not message[0].startswith("corvanta-sim: "):
             failures.append(f"{title}: expected one 'corvanta-sim: ...' line on stderr, got {r.stderr!r}")
+        elif expected not in message[0]:
+            failures.append(f"{title}: expected {expected!r} in the message, got {message[0]!r}")
         left = [p for p in must_not_exist for q in (p, p + ".tmp") if os.path.exists(q)]
         if left:
             failures.append(f"{title}: left {left} behind")

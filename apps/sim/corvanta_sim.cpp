@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parse_sim_options(argc, argv, options, error)) return fail(error);
   if (options.help) {
-    std::fputs(sim_usage(), stdout);
+    std::fputs(sim_help().c_str(), stdout);
     return kExitDone;
   }
 

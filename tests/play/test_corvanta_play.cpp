@@ -369,6 +369,10 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
       {"unwritable record", "--record /nonexistent/dir/heard.spectra " + *music_, "dummy", Display::kXvfb,
        "cannot write '/nonexistent/dir/heard.spectra'"},
       {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
+      {"unknown option", "--bogus " + *music_, "dummy", Display::kNone, "unknown option '--bogus' (see --help)"},
+      {"missing value", *music_ + " --record", "dummy", Display::kNone, "option --record needs a value"},
+      {"two files", *music_ + " " + text, "dummy", Display::kNone,
+       "one audio file at a time ('" + *music_ + "' and '" + text + "')"},
       {"rate nobody plays", one_hertz, "dummy", Display::kXvfb,
        "the sample rate 1 Hz is outside the 8000 to 192000 Hz Corvanta plays"},
   };
