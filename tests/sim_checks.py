@@ -11,7 +11,7 @@
       snapshot must be the world the trace line of its frame describes
   sim_checks.py errors SIM WORKDIR
       bad arguments, bad spectrum files and unwritable outputs: status 2, one message,
-      no output file left behind
+      no output file left behind; --help lists every option and --version the release
   sim_checks.py check SIM WORKDIR
       --check and --check-every check the invariants as often as asked, and a run of the
       world keeps them
@@ -121,6 +121,34 @@ def check_repeat(sim, work):
     print("two runs identical; snapshot matches its trace line")
 
 
+# Every option corvanta-sim takes, as its --help lists them.
+SIM_OPTIONS = ["--frames", "--seed", "--spectrum", "--audio", "--video", "--lossless", "--png-every", "--out",
+               "--trace", "--trace-every", "--snapshot-at", "--snapshot", "--timing", "--check", "--check-every",
+               "--version", "--help"]
+
+
+def check_help(sim, work):
+    """--help lists every option, each of which the program takes; --help and --version
+    end the command line, whatever follows."""
+    failures = []
+    r = run(sim, ["--help", "--bogus"], work)
+    listed = re.findall(r"^  (--[a-z0-9-]+)", r.stdout, re.MULTILINE)
+    if r.returncode != 0 or not r.stdout.startswith("usage: corvanta-sim") or r.stderr:
+        failures.append(f"--help: status {r.returncode}, stdout {r.stdout[:40]!r}..., stderr {r.stderr!r}")
+    elif sorted(listed) != sorted(SIM_OPTIONS):
+        failures.append(f"--help lists {listed}, expected {SIM_OPTIONS}")
+    for name in listed:
+        # An unknown option after it, whether taken as its value or not, stops every run.
+        r = run(sim, [name, "--bogus", "--bogus"], work)
+        if f"unknown option '{name}'" in r.stderr:
+            failures.append(f"--help lists {name}, which the program does not take")
+    r = run(sim, ["--version", "--bogus"], work)
+    if r.returncode != 0 or not re.fullmatch(r"corvanta-sim \d+\.\d+\.\d+\n", r.stdout) or r.stderr:
+        failures.append(f"--version: status {r.returncode}, stdout {r.stdout!r}, stderr {r.stderr!r}")
+    print(f"--help lists {len(listed)} options; --version: {r.stdout.strip()}")
+    return failures
+
+
 def check_errors(sim, work):
     fresh_dir(work)
     w = lambda name: os.path.join(work, name)
@@ -172,7 +200,7 @@ def check_errors(sim, work):
         ("trace not movable into place", ["--frames", "5", "--trace", taken] + snapshot + ["--video", w("v.y4m")],
          [w("s.cvw"), w("v.y4m"), taken + ".tmp"], f"cannot move '{taken}.tmp' to '{taken}'"),
     ]
-    failures = []
+    failures = check_help(sim, work)
     for title, args, must_not_exist, expected in cases:
         r = run(sim, args, work)
         message = r.stderr.strip().splitlines()

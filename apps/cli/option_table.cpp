@@ -87,6 +87,16 @@ OptionEntry help_entry(bool& help) {
   return entry;
 }
 
+OptionEntry version_entry(bool& version) {
+  OptionEntry entry{"--version", nullptr, "", "print the version and exit", OptionValue::kNone,
+                    [&version](const char*, std::string&) {
+                      version = true;
+                      return true;
+                    }};
+  entry.ends_parsing = true;
+  return entry;
+}
+
 OptionEntry seed_entry(uint32_t& seed, bool& seed_given, Quoting quoting) {
   return {"--seed", nullptr, "S",
           "random seed given at the first frame, 0..4294967295\n"

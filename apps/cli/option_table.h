@@ -30,7 +30,7 @@ struct OptionEntry {
   // argument not given. False refuses the command line with a one-line message in error.
   std::function<bool(const char* value, std::string& error)> store;
   bool listed = true;         // false: a test hook, parsed but left out of help
-  bool ends_parsing = false;  // --help: what follows is not read
+  bool ends_parsing = false;  // --help, --version: what follows is not read
 };
 
 struct OptionTable {
@@ -57,4 +57,5 @@ std::string quoted(Quoting quoting, const std::string& text);
 
 // The entries both programs have, storing into the given fields.
 OptionEntry help_entry(bool& help);
+OptionEntry version_entry(bool& version);
 OptionEntry seed_entry(uint32_t& seed, bool& seed_given, Quoting quoting);

@@ -18,6 +18,7 @@
 
 #include "audio/audio_spectrum.h"
 #include "audio/audio_file.h"
+#include "apps/cli/command_line.h"
 #include "apps/play/play_options.h"
 #include "world/frame_step.h"
 
@@ -545,6 +546,10 @@ int main(int argc, char** argv) {
   if (!parse_play_options(argc, argv, options, error)) return fail(error);
   if (options.help) {
     std::fputs(play_help().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("corvanta-play %s\n", corvanta_version());
     return 0;
   }
   if (options.list_devices) return list_devices();

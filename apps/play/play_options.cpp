@@ -89,6 +89,7 @@ OptionTable play_option_table(PlayOptions& o) {
        "write every frame's spectrum to FILE (1152 bytes a frame), from\n"
        "which corvanta-sim --spectrum FILE --seed S renders the same world",
        OptionValue::kRequired, text(o.record_path)},
+      version_entry(o.version),
       help_entry(o.help),
       // The test hooks.
       {"--frames", nullptr, "N", "stop after N frames", OptionValue::kRequired,
@@ -133,7 +134,7 @@ std::string play_help() {
 
 bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string& error) {
   if (!parse_options(play_option_table(options), argc, argv, error)) return false;
-  if (options.help || options.list_devices) return true;
+  if (options.help || options.version || options.list_devices) return true;
   if (options.capture && !options.path.empty()) {
     error = "either an audio file or --capture, not both";
     return false;

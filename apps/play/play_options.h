@@ -25,6 +25,7 @@ struct PlayOptions {
   bool seed_given = false;
   uint32_t seed = 0;
   bool help = false;
+  bool version = false;
   // Test hooks, not in the usage text: stop after so many frames, save what the window
   // shows at the end, press keys, and log the title and what the keys did.
   int64_t stop_after = -1;
@@ -38,6 +39,6 @@ struct PlayOptions {
 OptionTable play_option_table(PlayOptions& options);
 
 // Fills options from argv. On a bad command line returns false with a one-line
-// message in error. With --help it stops there, checking nothing more.
+// message in error. With --help or --version it stops there, checking nothing more.
 bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string& error);
 std::string play_help();

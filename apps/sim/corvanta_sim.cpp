@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/cli/command_line.h"
 #include "apps/sim/run_outputs.h"
 #include "apps/sim/sim_options.h"
 #include "audio/spectrum_source.h"
@@ -195,6 +196,10 @@ int main(int argc, char** argv) {
   if (!parse_sim_options(argc, argv, options, error)) return fail(error);
   if (options.help) {
     std::fputs(sim_help().c_str(), stdout);
+    return kExitDone;
+  }
+  if (options.version) {
+    std::printf("corvanta-sim %s\n", corvanta_version());
     return kExitDone;
   }
 

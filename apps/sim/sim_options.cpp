@@ -183,6 +183,7 @@ OptionTable sim_option_table(SimOptions& o) {
          o.check_every = static_cast<int64_t>(number);
          return true;
        }},
+      version_entry(o.version),
       help_entry(o.help),
   };
   return table;
@@ -195,7 +196,7 @@ std::string sim_help() {
 
 bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& error) {
   if (!parse_options(sim_option_table(options), argc, argv, error)) return false;
-  if (options.help) return true;
+  if (options.help || options.version) return true;
 
   if (options.lossless && options.video_kind != VideoKind::kMp4 && options.video_kind != VideoKind::kWebm) {
     error = "--lossless is for --video FILE.mp4 or FILE.webm";

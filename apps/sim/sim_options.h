@@ -38,6 +38,7 @@ struct SimOptions {
   bool timing = false;
   int64_t check_every = 0;  // check_world after every K-th frame; 0: never
   bool help = false;
+  bool version = false;
 };
 
 constexpr int64_t kDefaultPngEvery = 500;
@@ -48,6 +49,6 @@ constexpr const char* kDefaultPngDir = "corvanta-out";
 OptionTable sim_option_table(SimOptions& options);
 
 // Fills options from argv. On a bad command line returns false with a one-line
-// message in error. With --help it stops there, checking nothing more.
+// message in error. With --help or --version it stops there, checking nothing more.
 bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& error);
 std::string sim_help();
