@@ -160,7 +160,9 @@ def check_errors(sim, work):
         f.write(b"x")
     blocked = w("plain-file")  # a file where a folder is needed: unwritable even for root
     taken = w("taken.y4m")  # a folder where a file is to be moved: writable, but no file goes there
+    taken_mp4 = w("taken.mp4")
     os.makedirs(taken)
+    os.makedirs(taken_mp4)
     ok_trace = w("ok.trace")
     snapshot = ["--snapshot-at", "5", "--snapshot", w("s.cvw")]
     # Each case: its arguments, the files it must not leave, and its message's text.
@@ -199,6 +201,11 @@ def check_errors(sim, work):
         # ...and a trace that cannot be leaves the snapshot and video unwritten.
         ("trace not movable into place", ["--frames", "5", "--trace", taken] + snapshot + ["--video", w("v.y4m")],
          [w("s.cvw"), w("v.y4m"), taken + ".tmp"], f"cannot move '{taken}.tmp' to '{taken}'"),
+        # A compressed video finishes last of all (in a build without FFmpeg, it is refused
+        # before the first frame).
+        ("compressed video not movable into place",
+         ["--frames", "5", "--trace", ok_trace] + snapshot + ["--video", taken_mp4],
+         [ok_trace, w("s.cvw"), taken_mp4 + ".tmp"], f"{taken_mp4}'"),
     ]
     failures = check_help(sim, work)
     for title, args, must_not_exist, expected in cases:
@@ -214,7 +221,7 @@ def check_errors(sim, work):
         if left:
             failures.append(f"{title}: left {left} behind")
         print(f"{title}: {message[0] if message else '(no message)'}")
-    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin", "taken.y4m"]:
+    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin", "taken.mp4", "taken.y4m"]:
         failures.append(f"stray files in the work folder: {sorted(os.listdir(work))}")
     if failures:
         sys.exit("\n".join(failures))

@@ -371,6 +371,8 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
       {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
       {"unknown option", "--bogus " + *music_, "dummy", Display::kNone, "unknown option '--bogus' (see --help)"},
       {"missing value", *music_ + " --record", "dummy", Display::kNone, "option --record needs a value"},
+      // --capture's device name is optional: an option after it is no name.
+      {"capture before an option", "--capture --seed 5 " + *music_, "dummy", Display::kNone, "not both"},
       {"two files", *music_ + " " + text, "dummy", Display::kNone,
        "one audio file at a time ('" + *music_ + "' and '" + text + "')"},
       {"rate nobody plays", one_hertz, "dummy", Display::kXvfb,
