@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_spectrum.h"
-#include "audio/audio_file.h"
 #include "apps/cli/command_line.h"
 #include "apps/play/play_options.h"
+#include "audio/audio_file.h"
+#include "audio/audio_stream.h"
 #include "world/frame_step.h"
 
 namespace {
@@ -148,17 +148,39 @@ int64_t audio_clock(Player& p) {
   return p.heard;
 }
 
-// The window of live input that ends where frame n is heard.
-void live_window(Player& p, SpectrumAnalyser& analyser, int64_t frame) {
-  const int64_t end = frame_sample_position(frame, p.sample_rate);
+// Hands the stream what live input has arrived since it was last asked. Samples the ring
+// has already written over (the world fell more than the ring behind) are heard as
+// silence, so the stream's count of samples keeps to the device's.
+void take_live_input(Player& p, AudioStream& stream) {
+  static const float kSilence[2 * 1024] = {};
   SDL_LockAudioDevice(p.device);
-  for (int32_t i = 0; i < kAnalysisWindow; ++i) {
-    const int64_t s = end - kAnalysisWindow + i;
-    const size_t at = static_cast<size_t>(2 * (s % kLiveRingFrames));
-    analyser.stereo[2 * i] = s < 0 ? 0.0f : p.live.ring[at];
-    analyser.stereo[2 * i + 1] = s < 0 ? 0.0f : p.live.ring[at + 1];
+  const int64_t received = p.live.received;
+  int64_t from = stream.received;
+  while (from < received - kLiveRingFrames) {
+    const int64_t lost = std::min<int64_t>(1024, received - kLiveRingFrames - from);
+    audio_stream_feed_float(stream, kSilence, lost);
+    from += lost;
+  }
+  while (from < received) {
+    // Up to the ring's end at a time: the stretch is contiguous there.
+    const int64_t at = from % kLiveRingFrames;
+    const int64_t count = std::min(received - from, kLiveRingFrames - at);
+    audio_stream_feed_float(stream, &p.live.ring[static_cast<size_t>(2 * at)], count);
+    from += count;
   }
   SDL_UnlockAudioDevice(p.device);
+}
+
+// Hands the stream the track up to where frame `frame` is due, and ends the stream with
+// the track. The device reads the track by itself; the stream only analyses it.
+void feed_track_until(const AudioTrack& track, AudioStream& stream, int64_t frame) {
+  const int64_t wanted = std::min(track.frames, frame_sample_position(frame, track.sample_rate) +
+                                                    audio_stream_latency(stream));
+  if (stream.received < wanted) {
+    audio_stream_feed_float(stream, &track.samples[static_cast<size_t>(2 * stream.received)],
+                            wanted - stream.received);
+  }
+  if (stream.received == track.frames && !stream.finished) audio_stream_finish(stream);
 }
 
 // The picture as large as the window allows, whole, centred between black bars.
@@ -428,7 +450,7 @@ void close_player(Player& p) {
 struct Session {
   World world;
   Canvas canvas;
-  SpectrumAnalyser analyser;
+  AudioStream stream;  // the sound, analysed frame by frame as any host's is
   uint8_t spectrum[kSpectrumBytes];
   AudioTrack track;
   Player player;
@@ -448,7 +470,10 @@ int play(Session& s, const PlayOptions& options) {
     p.file.track = &s.track;
     p.last_frame = last_frame_heard(s.track.frames - 1, p.sample_rate);
   }
-  if (!analyser_open(s.analyser, p.sample_rate, error)) return fail(error);
+  // A file's frames read the window centred on their moment, as corvanta-sim's do; live
+  // input's read the window that ends there, as nothing later has been heard yet.
+  const WindowAlignment alignment = options.capture ? WindowAlignment::kTrailing : WindowAlignment::kCentred;
+  if (!audio_stream_open(s.stream, p.sample_rate, 2, alignment, error)) return fail(error);
 
   std::unique_ptr<FILE, int (*)(FILE*)> record(nullptr, std::fclose);
   if (!options.record_path.empty()) {
@@ -497,15 +522,16 @@ int play(Session& s, const PlayOptions& options) {
           due >= options.keys[next_key].at_frame) {
         due = options.keys[next_key].at_frame - 1;
       }
+      if (p.capture) {
+        take_live_input(p, s.stream);
+      } else {
+        feed_track_until(s.track, s.stream, due);
+      }
       int64_t stepped = 0;
       const uint32_t started = SDL_GetTicks();
-      while (p.frames <= due && SDL_GetTicks() - started < kCatchUpSliceMs) {
-        if (p.capture) {
-          live_window(p, s.analyser, p.frames);
-          analyse_stereo(s.analyser, s.spectrum);
-        } else {
-          track_frame_spectrum(s.analyser, s.track, p.frames, s.spectrum);
-        }
+      while (p.frames <= due && audio_stream_frames_due(s.stream) > 0 &&
+             SDL_GetTicks() - started < kCatchUpSliceMs) {
+        audio_stream_next_spectrum(s.stream, s.spectrum);
         if (record) record_failed |= std::fwrite(s.spectrum, 1, kSpectrumBytes, record.get()) != kSpectrumBytes;
         frame_step(s.world, s.canvas, s.spectrum, seed);
         p.picture = &s.canvas.drawing;
