@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (error.empty() || error.find('\n') != std::string::npos) fail("a refusal without a one-line message");
     return 0;
   }
-  if (options.help) return 0;
+  if (options.help || options.version) return 0;
   if (options.frames < 0 || options.frames > 2000000000) fail("frames out of range");
   if (options.trace_every < 1 || options.check_every < 0 || options.png_every < 0) fail("an interval out of range");
   if ((options.snapshot_at >= 0) != !options.snapshot_path.empty()) fail("a snapshot frame without a file");

@@ -11,7 +11,7 @@
       snapshot must be the world the trace line of its frame describes
   sim_checks.py errors SIM WORKDIR
       bad arguments, bad spectrum files and unwritable outputs: status 2, one message,
-      no output file left behind
+      no output file left behind; --help lists every option and --version the release
   sim_checks.py check SIM WORKDIR
       --check and --check-every check the invariants as often as asked, and a run of the
       world keeps them
@@ -121,6 +121,34 @@ def check_repeat(sim, work):
     print("two runs identical; snapshot matches its trace line")
 
 
+# Every option corvanta-sim takes, as its --help lists them.
+SIM_OPTIONS = ["--frames", "--seed", "--spectrum", "--audio", "--video", "--lossless", "--png-every", "--out",
+               "--trace", "--trace-every", "--snapshot-at", "--snapshot", "--timing", "--check", "--check-every",
+               "--version", "--help"]
+
+
+def check_help(sim, work):
+    """--help lists every option, each of which the program takes; --help and --version
+    end the command line, whatever follows."""
+    failures = []
+    r = run(sim, ["--help", "--bogus"], work)
+    listed = re.findall(r"^  (--[a-z0-9-]+)", r.stdout, re.MULTILINE)
+    if r.returncode != 0 or not r.stdout.startswith("usage: corvanta-sim") or r.stderr:
+        failures.append(f"--help: status {r.returncode}, stdout {r.stdout[:40]!r}..., stderr {r.stderr!r}")
+    elif sorted(listed) != sorted(SIM_OPTIONS):
+        failures.append(f"--help lists {listed}, expected {SIM_OPTIONS}")
+    for name in listed:
+        # An unknown option after it, whether taken as its value or not, stops every run.
+        r = run(sim, [name, "--bogus", "--bogus"], work)
+        if f"unknown option '{name}'" in r.stderr:
+            failures.append(f"--help lists {name}, which the program does not take")
+    r = run(sim, ["--version", "--bogus"], work)
+    if r.returncode != 0 or not re.fullmatch(r"corvanta-sim \d+\.\d+\.\d+\n", r.stdout) or r.stderr:
+        failures.append(f"--version: status {r.returncode}, stdout {r.stdout!r}, stderr {r.stderr!r}")
+    print(f"--help lists {len(listed)} options; --version: {r.stdout.strip()}")
+    return failures
+
+
 def check_errors(sim, work):
     fresh_dir(work)
     w = lambda name: os.path.join(work, name)
@@ -131,41 +159,69 @@ def check_errors(sim, work):
     with open(w("plain-file"), "wb") as f:
         f.write(b"x")
     blocked = w("plain-file")  # a file where a folder is needed: unwritable even for root
+    taken = w("taken.y4m")  # a folder where a file is to be moved: writable, but no file goes there
+    taken_mp4 = w("taken.mp4")
+    os.makedirs(taken)
+    os.makedirs(taken_mp4)
     ok_trace = w("ok.trace")
+    snapshot = ["--snapshot-at", "5", "--snapshot", w("s.cvw")]
+    # Each case: its arguments, the files it must not leave, and its message's text.
     cases = [
-        ("unknown option", ["--bogus"], []),
-        ("newline in an unknown option", ["-\n--frames"], []),
-        ("missing value", ["--frames"], []),
-        ("frames not a number", ["--frames", "12x"], []),
-        ("negative frames", ["--frames", "-5"], []),
-        ("seed beyond 32 bits", ["--seed", "4294967296", "--trace", ok_trace], [ok_trace]),
-        ("trace-every zero", ["--trace-every", "0", "--trace", ok_trace], [ok_trace]),
-        ("check-every zero", ["--check-every", "0", "--trace", ok_trace], [ok_trace]),
-        ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")]),
+        ("unknown option", ["--bogus"], [], "unknown option '--bogus' (see --help)"),
+        ("newline in an unknown option", ["-\n--frames"], [], "unknown option '-\\x0a--frames' (see --help)"),
+        ("an argument that is no option", ["run.trace"], [], "unknown option 'run.trace' (see --help)"),
+        ("missing value", ["--frames"], [], "option --frames needs a value"),
+        ("frames not a number", ["--frames", "12x"], [], "--frames wants a whole number 0..2000000000, not '12x'"),
+        ("negative frames", ["--frames", "-5"], [], "--frames wants a whole number 0..2000000000, not '-5'"),
+        ("seed beyond 32 bits", ["--seed", "4294967296", "--trace", ok_trace], [ok_trace],
+         "--seed wants a whole number 0..4294967295, not '4294967296'"),
+        ("trace-every zero", ["--trace-every", "0", "--trace", ok_trace], [ok_trace],
+         "--trace-every wants a whole number of at least 1"),
+        ("check-every zero", ["--check-every", "0", "--trace", ok_trace], [ok_trace],
+         "--check-every wants a whole number of at least 1, not '0'"),
+        ("empty trace name", ["--trace", ""], [], "option --trace wants a non-empty path"),
+        ("lossless Y4M", ["--lossless", "--video", w("v.y4m")], [w("v.y4m")],
+         "--lossless is for --video FILE.mp4 or FILE.webm"),
+        ("snapshot without frame", ["--snapshot", w("s.cvw")], [w("s.cvw")],
+         "--snapshot-at and --snapshot go together"),
         ("snapshot beyond the run", ["--frames", "10", "--snapshot-at", "11", "--snapshot", w("s.cvw")],
-         [w("s.cvw")]),
-        ("missing spectrum file", ["--spectrum", w("absent.bin"), "--trace", ok_trace], [ok_trace]),
-        ("empty spectrum file", ["--spectrum", w("empty.bin"), "--trace", ok_trace], [ok_trace]),
-        ("spectrum not whole records", ["--spectrum", w("short.bin"), "--trace", ok_trace], [ok_trace]),
-        ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], []),
+         [w("s.cvw")], "--snapshot-at 11 lies beyond the last frame (10)"),
+        ("missing spectrum file", ["--spectrum", w("absent.bin"), "--trace", ok_trace], [ok_trace], "absent.bin"),
+        ("empty spectrum file", ["--spectrum", w("empty.bin"), "--trace", ok_trace], [ok_trace], "empty.bin"),
+        ("spectrum not whole records", ["--spectrum", w("short.bin"), "--trace", ok_trace], [ok_trace], "short.bin"),
+        ("unwritable trace", ["--frames", "5", "--trace", os.path.join(blocked, "t.trace")], [], "t.trace"),
         ("unwritable snapshot", ["--frames", "5", "--trace", ok_trace, "--snapshot-at", "5",
-                                 "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace]),
+                                 "--snapshot", os.path.join(blocked, "s.cvw")], [ok_trace], "s.cvw"),
         ("unwritable picture folder", ["--frames", "5", "--trace", ok_trace, "--png-every", "1",
-                                       "--out", os.path.join(blocked, "pictures")], [ok_trace]),
+                                       "--out", os.path.join(blocked, "pictures")], [ok_trace], "pictures"),
+        # The outputs come into place together or not at all: a video that cannot be
+        # moved into place takes the trace and snapshot moved before it along...
+        ("video not movable into place", ["--frames", "5", "--trace", ok_trace] + snapshot + ["--video", taken],
+         [ok_trace, w("s.cvw"), taken + ".tmp"], f"cannot move '{taken}.tmp' to '{taken}'"),
+        # ...and a trace that cannot be leaves the snapshot and video unwritten.
+        ("trace not movable into place", ["--frames", "5", "--trace", taken] + snapshot + ["--video", w("v.y4m")],
+         [w("s.cvw"), w("v.y4m"), taken + ".tmp"], f"cannot move '{taken}.tmp' to '{taken}'"),
+        # A compressed video finishes last of all (in a build without FFmpeg, it is refused
+        # before the first frame).
+        ("compressed video not movable into place",
+         ["--frames", "5", "--trace", ok_trace] + snapshot + ["--video", taken_mp4],
+         [ok_trace, w("s.cvw"), taken_mp4 + ".tmp"], f"{taken_mp4}'"),
     ]
-    failures = []
-    for title, args, must_not_exist in cases:
+    failures = check_help(sim, work)
+    for title, args, must_not_exist, expected in cases:
         r = run(sim, args, work)
         message = r.stderr.strip().splitlines()
         if r.returncode != 2:
             failures.append(f"{title}: status {r.returncode}, expected 2")
         elif len(message) != 1 or not message[0].startswith("corvanta-sim: "):
             failures.append(f"{title}: expected one 'corvanta-sim: ...' line on stderr, got {r.stderr!r}")
+        elif expected not in message[0]:
+            failures.append(f"{title}: expected {expected!r} in the message, got {message[0]!r}")
         left = [p for p in must_not_exist for q in (p, p + ".tmp") if os.path.exists(q)]
         if left:
             failures.append(f"{title}: left {left} behind")
         print(f"{title}: {message[0] if message else '(no message)'}")
-    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin"]:
+    if sorted(os.listdir(work)) != ["empty.bin", "plain-file", "short.bin", "taken.mp4", "taken.y4m"]:
         failures.append(f"stray files in the work folder: {sorted(os.listdir(work))}")
     if failures:
         sys.exit("\n".join(failures))

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+const char* corvanta_version() { return CORVANTA_VERSION; }
+
 std::string escaped_for_message(const std::string& text) {
   std::string out;
   for (const char c : text) {

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_spectrum.h"
-#include "audio/audio_file.h"
 #include "apps/cli/command_line.h"
+#include "apps/play/play_options.h"
+#include "audio/audio_file.h"
+#include "audio/audio_stream.h"
 #include "world/frame_step.h"
 
 namespace {
@@ -30,162 +31,30 @@ constexpr Uint16 kDeviceBufferFrames = 1024;
 // Live input kept for analysis: 3 s at 44.1 kHz, far more than one window plus any
 // catching up the world might need.
 constexpr int64_t kLiveRingFrames = 1 << 17;
-constexpr int kCaptureRate = 44100;
+constexpr int kCaptureRateHz = 44100;
 // Live input quieter than the analysis floor (-80 dBFS) counts as no sound.
 constexpr float kSilentSample = 1e-4f;
 // How long a live input may stay silent before the player says so.
 constexpr uint32_t kSilenceWarningMs = 5000;
 
+constexpr int kMsPerSecond = 1000;
+// Paused, the loop only waits for keys and window events; a tenth of a second is
+// still an instant answer to a key.
+constexpr int kPausedWaitMs = 100;
+// The longest a catch-up steps frames before a picture and the keys get through.
+constexpr uint32_t kCatchUpSliceMs = 100;
+// Running, the loop sleeps until the next frame's moment, one video frame at most
+// (25 ms), and a millisecond past it, so that it wakes once the moment has come
+// rather than just before.
+constexpr int kLongestWaitMs = kMsPerSecond / kFramesPerSecond;
+constexpr int kWaitPastDueMs = 1;
+// With scripted keys still to press, the loop looks at the clock this often, so that
+// a timed key fires near its time.
+constexpr int kScriptedKeyPollMs = 5;
+
 int fail(const std::string& message) {
   std::fprintf(stderr, "corvanta-play: %s\n", message.c_str());
   return kExitBadRun;
-}
-
-// A key press the tests script: it fires once `at_frame` frames have been stepped, or
-// `after_ms` milliseconds after the key before it.
-struct ScriptedKey {
-  SDL_Keycode key;
-  int64_t at_frame;  // -1: timed instead
-  uint32_t after_ms;
-};
-
-struct PlayOptions {
-  std::string path;
-  bool capture = false;
-  std::string device;  // with capture: a recording device's name; empty for the default
-  bool list_devices = false;
-  std::string record_path;  // every frame's spectrum, as corvanta-sim --spectrum reads it
-  bool seed_given = false;
-  uint32_t seed = 0;
-  bool help = false;
-  // Test hooks, not in the usage text: stop after so many frames, save what the window
-  // shows at the end, press keys, and log the title and what the keys did.
-  int64_t stop_after = -1;
-  std::string screenshot;
-  std::vector<ScriptedKey> keys;
-  bool log = false;
-};
-
-const char* play_usage() {
-  return "usage: corvanta-play [--seed S] [--record FILE] AUDIO-FILE\n"
-         "       corvanta-play [--seed S] [--record FILE] --capture [DEVICE]\n"
-         "       corvanta-play --list-devices\n"
-         "Plays an audio file (WAV, FLAC, Ogg, MP3, ...) and shows the Corvanta world moving to it,\n"
-         "40 frames to a second of audio. --capture listens to a recording device instead (with\n"
-         "PulseAudio or PipeWire, choose the monitor of the output to see whatever the machine plays).\n"
-         "\n"
-         "  --seed S          random seed given at the first frame, 0..4294967295\n"
-         "                    (default: the calendar time in seconds, as the plug-in does)\n"
-         "  --capture [NAME]  the recording device NAME, as --list-devices prints it, or the\n"
-         "                    default recording device, instead of a file\n"
-         "  --list-devices    print the recording devices, one a line, and exit\n"
-         "  --record FILE     write every frame's spectrum to FILE (1152 bytes a frame), from\n"
-         "                    which corvanta-sim --spectrum FILE --seed S renders the same world\n"
-         "  --help            this text\n"
-         "\n"
-         "Keys: F or F11 full screen, Space pause, Esc quit.\n"
-         "Exit status: 0 done, 2 bad arguments, unreadable input, no audio device or no display.\n";
-}
-
-// "f@200,space@300,space+500,esc@400": a key at a frame count (pressed before that
-// frame is stepped), or some milliseconds after the previous one.
-bool parse_keys(const std::string& list, std::vector<ScriptedKey>& keys) {
-  size_t start = 0;
-  while (start <= list.size()) {
-    const size_t comma = list.find(',', start);
-    const std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    const size_t mark = item.find_first_of("@+");
-    if (mark == std::string::npos) return false;
-    const std::string name = item.substr(0, mark);
-    ScriptedKey key;
-    if (name == "f") {
-      key.key = SDLK_f;
-    } else if (name == "f11") {
-      key.key = SDLK_F11;
-    } else if (name == "space") {
-      key.key = SDLK_SPACE;
-    } else if (name == "esc") {
-      key.key = SDLK_ESCAPE;
-    } else {
-      return false;
-    }
-    uint64_t number = 0;
-    if (!parse_decimal(item.c_str() + mark + 1, 2000000000, number)) return false;
-    key.at_frame = item[mark] == '@' ? static_cast<int64_t>(number) : -1;
-    key.after_ms = item[mark] == '+' ? static_cast<uint32_t>(number) : 0;
-    keys.push_back(key);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return true;
-}
-
-bool parse_play_options(int argc, char** argv, PlayOptions& options, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-      return true;
-    }
-    if (arg == "--capture") {
-      options.capture = true;
-      if (i + 1 < argc && argv[i + 1][0] != '-') options.device = argv[++i];
-      continue;
-    }
-    if (arg == "--list-devices" || arg == "--log") {
-      (arg == "--log" ? options.log : options.list_devices) = true;
-      continue;
-    }
-    if (arg == "--seed" || arg == "--frames" || arg == "--screenshot" || arg == "--keys" || arg == "--record") {
-      if (i + 1 >= argc) {
-        error = "option " + arg + " needs a value";
-        return false;
-      }
-      const char* value = argv[++i];
-      uint64_t number = 0;
-      if (arg == "--seed") {
-        if (!parse_decimal(value, UINT32_MAX, number)) {
-          error = std::string("--seed wants a whole number 0..4294967295, not '") + value + "'";
-          return false;
-        }
-        options.seed = static_cast<uint32_t>(number);
-        options.seed_given = true;
-      } else if (arg == "--frames") {
-        if (!parse_decimal(value, 2000000000, number) || number == 0) {
-          error = std::string("--frames wants a whole number of at least 1, not '") + value + "'";
-          return false;
-        }
-        options.stop_after = static_cast<int64_t>(number);
-      } else if (arg == "--screenshot") {
-        options.screenshot = value;
-      } else if (arg == "--record") {
-        options.record_path = value;
-      } else if (!parse_keys(value, options.keys)) {
-        error = std::string("--keys wants a list like f@200,space+500,esc@300, not '") + value + "'";
-        return false;
-      }
-      continue;
-    }
-    if (arg.size() > 1 && arg[0] == '-') {
-      error = "unknown option '" + arg + "' (see --help)";
-      return false;
-    }
-    if (!options.path.empty()) {
-      error = "one audio file at a time ('" + options.path + "' and '" + arg + "')";
-      return false;
-    }
-    options.path = arg;
-  }
-  if (options.list_devices) return true;
-  if (options.capture && !options.path.empty()) {
-    error = "either an audio file or --capture, not both";
-    return false;
-  }
-  if (!options.capture && options.path.empty()) {
-    error = "no audio file given (see --help)";
-    return false;
-  }
-  return true;
 }
 
 // Written by the audio thread, read by the main thread under SDL_LockAudioDevice.
@@ -279,17 +148,39 @@ int64_t audio_clock(Player& p) {
   return p.heard;
 }
 
-// The window of live input that ends where frame n is heard.
-void live_window(Player& p, SpectrumAnalyser& analyser, int64_t frame) {
-  const int64_t end = frame_sample_position(frame, p.sample_rate);
+// Hands the stream what live input has arrived since it was last asked. Samples the ring
+// has already written over (the world fell more than the ring behind) are heard as
+// silence, so the stream's count of samples keeps to the device's.
+void take_live_input(Player& p, AudioStream& stream) {
+  static const float kSilence[2 * 1024] = {};
   SDL_LockAudioDevice(p.device);
-  for (int32_t i = 0; i < kAnalysisWindow; ++i) {
-    const int64_t s = end - kAnalysisWindow + i;
-    const size_t at = static_cast<size_t>(2 * (s % kLiveRingFrames));
-    analyser.stereo[2 * i] = s < 0 ? 0.0f : p.live.ring[at];
-    analyser.stereo[2 * i + 1] = s < 0 ? 0.0f : p.live.ring[at + 1];
+  const int64_t received = p.live.received;
+  int64_t from = stream.received;
+  while (from < received - kLiveRingFrames) {
+    const int64_t lost = std::min<int64_t>(1024, received - kLiveRingFrames - from);
+    audio_stream_feed_float(stream, kSilence, lost);
+    from += lost;
+  }
+  while (from < received) {
+    // Up to the ring's end at a time: the stretch is contiguous there.
+    const int64_t at = from % kLiveRingFrames;
+    const int64_t count = std::min(received - from, kLiveRingFrames - at);
+    audio_stream_feed_float(stream, &p.live.ring[static_cast<size_t>(2 * at)], count);
+    from += count;
   }
   SDL_UnlockAudioDevice(p.device);
+}
+
+// Hands the stream the track up to where frame `frame` is due, and ends the stream with
+// the track. The device reads the track by itself; the stream only analyses it.
+void feed_track_until(const AudioTrack& track, AudioStream& stream, int64_t frame) {
+  const int64_t wanted = std::min(track.frames, frame_sample_position(frame, track.sample_rate) +
+                                                    audio_stream_latency(stream));
+  if (stream.received < wanted) {
+    audio_stream_feed_float(stream, &track.samples[static_cast<size_t>(2 * stream.received)],
+                            wanted - stream.received);
+  }
+  if (stream.received == track.frames && !stream.finished) audio_stream_finish(stream);
 }
 
 // The picture as large as the window allows, whole, centred between black bars.
@@ -496,7 +387,7 @@ void watch_silence(Player& p) {
   const bool silent = SDL_GetTicks() - sound_ms >= kSilenceWarningMs;
   if (silent && !p.silence_reported) {
     std::fprintf(stderr, "corvanta-play: no sound from %s for %u s\n", p.device_name.c_str(),
-                 static_cast<unsigned>(kSilenceWarningMs / 1000));
+                 static_cast<unsigned>(kSilenceWarningMs / kMsPerSecond));
   }
   p.silence_reported = silent;
 }
@@ -559,7 +450,7 @@ void close_player(Player& p) {
 struct Session {
   World world;
   Canvas canvas;
-  SpectrumAnalyser analyser;
+  AudioStream stream;  // the sound, analysed frame by frame as any host's is
   uint8_t spectrum[kSpectrumBytes];
   AudioTrack track;
   Player player;
@@ -572,14 +463,17 @@ int play(Session& s, const PlayOptions& options) {
   p.device_name = options.device.empty() ? "the default recording device" : "'" + options.device + "'";
   p.log = options.log;
   if (options.capture) {
-    p.sample_rate = kCaptureRate;
+    p.sample_rate = kCaptureRateHz;
   } else {
     if (!audio_track_load(options.path, s.track, error)) return fail(error);
     p.sample_rate = s.track.sample_rate;
     p.file.track = &s.track;
     p.last_frame = last_frame_heard(s.track.frames - 1, p.sample_rate);
   }
-  if (!analyser_open(s.analyser, p.sample_rate, error)) return fail(error);
+  // A file's frames read the window centred on their moment, as corvanta-sim's do; live
+  // input's read the window that ends there, as nothing later has been heard yet.
+  const WindowAlignment alignment = options.capture ? WindowAlignment::kTrailing : WindowAlignment::kCentred;
+  if (!audio_stream_open(s.stream, p.sample_rate, 2, alignment, error)) return fail(error);
 
   std::unique_ptr<FILE, int (*)(FILE*)> record(nullptr, std::fclose);
   if (!options.record_path.empty()) {
@@ -613,12 +507,12 @@ int play(Session& s, const PlayOptions& options) {
     while (SDL_PollEvent(&event) != 0) handle_event(p, event);
     if (p.quit) break;
 
-    int wait_ms = 100;
+    int wait_ms = kPausedWaitMs;
     if (!p.paused) {
       // Every frame whose moment has been heard is stepped, in order, each with the
       // sound of its own moment; only the last one is shown, which is how a slow
       // frame (a cull) is caught up without the world drifting from the music. A long
-      // catch-up still lets a picture and the keys through every tenth of a second.
+      // catch-up still lets a picture and the keys through every kCatchUpSliceMs.
       const int64_t heard = audio_clock(p);
       int64_t due = last_frame_heard(heard, p.sample_rate);
       if (p.last_frame >= 0 && due > p.last_frame) due = p.last_frame;
@@ -628,15 +522,16 @@ int play(Session& s, const PlayOptions& options) {
           due >= options.keys[next_key].at_frame) {
         due = options.keys[next_key].at_frame - 1;
       }
+      if (p.capture) {
+        take_live_input(p, s.stream);
+      } else {
+        feed_track_until(s.track, s.stream, due);
+      }
       int64_t stepped = 0;
       const uint32_t started = SDL_GetTicks();
-      while (p.frames <= due && SDL_GetTicks() - started < 100) {
-        if (p.capture) {
-          live_window(p, s.analyser, p.frames);
-          analyse_stereo(s.analyser, s.spectrum);
-        } else {
-          track_frame_spectrum(s.analyser, s.track, p.frames, s.spectrum);
-        }
+      while (p.frames <= due && audio_stream_frames_due(s.stream) > 0 &&
+             SDL_GetTicks() - started < kCatchUpSliceMs) {
+        audio_stream_next_spectrum(s.stream, s.spectrum);
         if (record) record_failed |= std::fwrite(s.spectrum, 1, kSpectrumBytes, record.get()) != kSpectrumBytes;
         frame_step(s.world, s.canvas, s.spectrum, seed);
         p.picture = &s.canvas.drawing;
@@ -648,11 +543,11 @@ int play(Session& s, const PlayOptions& options) {
       if (stepped > p.most_at_once) p.most_at_once = stepped;
       finished = p.frames == options.stop_after || (p.last_frame >= 0 && p.frames > p.last_frame);
       const int64_t ahead = frame_sample_position(p.frames, p.sample_rate) - heard;
-      wait_ms = static_cast<int>(ahead * 1000 / p.sample_rate) + 1;
-      if (wait_ms > 25) wait_ms = 25;
+      wait_ms = static_cast<int>(ahead * kMsPerSecond / p.sample_rate) + kWaitPastDueMs;
+      if (wait_ms > kLongestWaitMs) wait_ms = kLongestWaitMs;
       if (p.capture) watch_silence(p);
     }
-    if (next_key < options.keys.size()) wait_ms = wait_ms > 5 ? 5 : wait_ms;
+    if (next_key < options.keys.size()) wait_ms = wait_ms > kScriptedKeyPollMs ? kScriptedKeyPollMs : wait_ms;
     if (!finished && wait_ms > 0) SDL_WaitEventTimeout(nullptr, wait_ms);
   }
 
@@ -676,7 +571,11 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parse_play_options(argc, argv, options, error)) return fail(error);
   if (options.help) {
-    std::fputs(play_usage(), stdout);
+    std::fputs(play_help().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("corvanta-play %s\n", corvanta_version());
     return 0;
   }
   if (options.list_devices) return list_devices();

@@ -8,26 +8,23 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "audio/track_spectra.h"
-#include "media/encoded_video.h"
+#include "apps/cli/command_line.h"
+#include "apps/sim/run_outputs.h"
 #include "apps/sim/sim_options.h"
-#include "media/output_file.h"
-#include "media/picture_png.h"
 #include "audio/spectrum_source.h"
-#include "media/y4m_video.h"
+#include "audio/track_spectra.h"
+#include "media/picture_png.h"
 #include "world/frame_step.h"
-#include "world/trace_line.h"
 #include "world/world_check.h"
-#include "world/world_stream.h"
 
 namespace {
 
+constexpr int kExitDone = 0;
 constexpr int kExitBrokenWorld = 1;
 constexpr int kExitBadRun = 2;
 
@@ -57,13 +54,6 @@ void count_frame(const FrameReport& report, RunStats& stats) {
   stats.culls += report.cull != 0 ? 1 : 0;
 }
 
-void write_trace_line(OutputFile& trace, const World& world, const PixelBuffer& picture, int32_t population) {
-  char line[kTraceLineBytes + 1];
-  const int32_t n = format_trace_line(world, picture, population, line);
-  line[n] = '\n';
-  output_write(trace, line, static_cast<size_t>(n) + 1);
-}
-
 void show_progress(int64_t done, int64_t total, int32_t population) {
   constexpr int kWidth = 30;
   const int filled = total > 0 ? static_cast<int>(done * kWidth / total) : kWidth;
@@ -83,81 +73,37 @@ double percentile_99(std::vector<double> values) {
   return values[rank - 1];
 }
 
-struct Outputs {
-  OutputFile trace;
-  OutputFile snapshot;
-  OutputFile video;            // .y4m
-  EncodedVideo* encoded = nullptr;  // .mp4, .webm
+// What a run hears: the spectra of the built-in source, a spectrum file or a track.
+struct Inputs {
+  SpectrumSource spectrum;
+  std::unique_ptr<TrackSpectra> audio;
 
-  void discard() {
-    output_discard(trace);
-    output_discard(snapshot);
-    output_discard(video);
-    encoded_video_discard(encoded);
-    encoded = nullptr;
+  // Frame n of the run; a track's spectra are taken in order, one per frame.
+  const uint8_t* frame(int64_t n) {
+    return audio ? track_spectra_next(*audio) : spectrum_for_frame(spectrum, n);
   }
 };
 
-}  // namespace
+// Opens the spectra. A track's length, once decoded, is the run's length unless --frames
+// says otherwise, and the snapshot frame must lie within it.
+bool open_inputs(SimOptions& options, Inputs& inputs, std::string& error) {
+  if (!open_spectrum(options.spectrum, options.spectrum_path, inputs.spectrum, error)) return false;
+  if (options.spectrum != SpectrumKind::kAudio) return true;
+  inputs.audio.reset(new TrackSpectra());
+  if (!track_spectra_open(*inputs.audio, options.spectrum_path, error)) return false;
+  if (!options.frames_given) options.frames = track_spectra_frames(*inputs.audio);
+  if (options.snapshot_at > options.frames) {
+    error = "--snapshot-at " + std::to_string(options.snapshot_at) + " lies beyond the track's last frame (" +
+            std::to_string(options.frames) + ")";
+    return false;
+  }
+  return true;
+}
 
-int main(int argc, char** argv) {
-  SimOptions options;
-  std::string error;
-  if (!parse_sim_options(argc, argv, options, error)) return fail(error);
-  if (options.help) {
-    std::fputs(sim_usage(), stdout);
-    return 0;
-  }
-
-  SpectrumSource spectrum;
-  if (!open_spectrum(options.spectrum, options.spectrum_path, spectrum, error)) return fail(error);
-  std::unique_ptr<TrackSpectra> audio;
-  if (options.spectrum == SpectrumKind::kAudio) {
-    audio.reset(new TrackSpectra());
-    if (!track_spectra_open(*audio, options.spectrum_path, error)) return fail(error);
-    if (!options.frames_given) options.frames = track_spectra_frames(*audio);
-    if (options.snapshot_at > options.frames) {
-      return fail("--snapshot-at " + std::to_string(options.snapshot_at) + " lies beyond the track's last frame (" +
-                  std::to_string(options.frames) + ")");
-    }
-  }
-
-  // Every output is checked before the first frame, so a bad path costs no run time,
-  // and a failure leaves none of them behind.
-  Outputs outputs;
-  if (!options.trace_path.empty() && !output_open(outputs.trace, options.trace_path, error)) return fail(error);
-  if (!options.snapshot_path.empty() && !output_open(outputs.snapshot, options.snapshot_path, error)) {
-    outputs.discard();
-    return fail(error);
-  }
-  if (!options.video_path.empty() && options.video_kind != VideoKind::kY4m) {
-    // A missing encoder is found here, before any frame is computed.
-    outputs.encoded = encoded_video_open(options.video_path, options.video_kind, audio ? &audio->track : nullptr,
-                                         options.frames, options.lossless, error);
-    if (outputs.encoded == nullptr) {
-      outputs.discard();
-      return fail(error);
-    }
-  } else if (!options.video_path.empty()) {
-    if (!output_open(outputs.video, options.video_path, error)) {
-      outputs.discard();
-      return fail(error);
-    }
-    const std::string header = y4m_stream_header(kFramesPerSecond);
-    output_write(outputs.video, header.data(), header.size());
-  }
-  if (options.png_every > 0 && !prepare_picture_dir(options.png_dir, error)) {
-    outputs.discard();
-    return fail(error);
-  }
-  if (options.png_defaulted) {
-    std::fprintf(stderr, "corvanta-sim: pictures every %" PRId64 " frames go to %s/\n", options.png_every,
-                 options.png_dir.c_str());
-  }
-
-  // Read the clock once, here, so the seed can be reported and the run repeated.
-  const uint32_t seed = options.seed_given ? options.seed : static_cast<uint32_t>(std::time(nullptr));
-
+// Steps every frame and after each checks, traces, snapshots, films and pictures it, in
+// that order. kExitDone when all frames ran; otherwise the status to exit with, its
+// message printed.
+int run_frames(const SimOptions& options, Inputs& inputs, RunOutputs& outputs, uint32_t seed, RunStats& stats) {
   // Some ten megabytes of world and three megabytes of pictures: made once, on the heap.
   std::unique_ptr<World> world_holder(new World);
   std::unique_ptr<Canvas> canvas_holder(new Canvas);
@@ -167,16 +113,15 @@ int main(int argc, char** argv) {
   canvas_load_state(canvas);
   const PixelBuffer* presented = &canvas.drawing;
 
-  RunStats stats;
-  std::vector<uint8_t> video_frame;
   stats.step_ms.reserve(static_cast<size_t>(options.frames));
   const bool progress = isatty(fileno(stderr)) != 0 && options.frames > 0;
   const int64_t progress_every = std::max<int64_t>(1, options.frames / 200);
+  std::string error;
 
-  if (options.snapshot_at == 0) output_world_stream(outputs.snapshot, world);
+  if (options.snapshot_at == 0) outputs.write_snapshot(world);
 
   for (int64_t frame = 0; frame < options.frames; ++frame) {
-    const uint8_t* bytes = audio ? track_spectra_next(*audio) : spectrum_for_frame(spectrum, frame);
+    const uint8_t* bytes = inputs.frame(frame);
     const bool simulated = world.frame_count > kStartupFrames;
 
     const auto start = std::chrono::steady_clock::now();
@@ -194,7 +139,6 @@ int main(int argc, char** argv) {
       const WorldCheck check = check_world_and_index(world);
       ++stats.checks;
       if (!check.ok) {
-        outputs.discard();
         if (progress) std::fputc('\n', stderr);
         std::fprintf(stderr, "corvanta-sim: invariant broken after frame %d: %s\n",
                      static_cast<int>(world.frame_count), check.message);
@@ -203,22 +147,14 @@ int main(int argc, char** argv) {
     }
 
     const int32_t done = world.frame_count;
-    if (outputs.trace.file != nullptr && done % options.trace_every == 0) {
-      write_trace_line(outputs.trace, world, *presented, stats.population);
-    }
-    if (done == options.snapshot_at) output_world_stream(outputs.snapshot, world);
-    if (outputs.video.file != nullptr) {
-      y4m_frame(*presented, video_frame);
-      output_write(outputs.video, video_frame.data(), video_frame.size());
-    }
-    if (outputs.encoded != nullptr && !encoded_video_frame(*outputs.encoded, *presented, error)) {
-      outputs.discard();
+    if (outputs.tracing() && done % options.trace_every == 0) outputs.write_trace(world, *presented, stats.population);
+    if (done == options.snapshot_at) outputs.write_snapshot(world);
+    if (!outputs.write_video(*presented, error)) {
       if (progress) std::fputc('\n', stderr);
       return fail(error);
     }
     if (options.png_every > 0 && (done % options.png_every == 0 || frame + 1 == options.frames)) {
       if (!write_picture_png(options.png_dir, done, *presented, error)) {
-        outputs.discard();
         if (progress) std::fputc('\n', stderr);
         return fail(error);
       }
@@ -228,28 +164,10 @@ int main(int argc, char** argv) {
     }
   }
   if (progress) std::fprintf(stderr, "\r%*s\r", 80, "");
+  return kExitDone;
+}
 
-  std::string trace_error;
-  if (!output_commit(outputs.trace, trace_error)) {
-    output_discard(outputs.snapshot);
-    output_discard(outputs.video);
-    encoded_video_discard(outputs.encoded);
-    return fail(trace_error);
-  }
-  if (!output_commit(outputs.snapshot, error)) {
-    output_discard(outputs.video);
-    encoded_video_discard(outputs.encoded);
-    std::remove(options.trace_path.c_str());
-    return fail(error);
-  }
-  EncodedVideo* encoded = outputs.encoded;
-  outputs.encoded = nullptr;
-  if (!output_commit(outputs.video, error) || (encoded != nullptr && !encoded_video_commit(encoded, error))) {
-    std::remove(options.trace_path.c_str());
-    std::remove(options.snapshot_path.c_str());
-    return fail(error);
-  }
-
+void report(const SimOptions& options, uint32_t seed, RunStats& stats) {
   double total_ms = 0.0;
   double max_ms = 0.0;
   for (double ms : stats.step_ms) {
@@ -269,5 +187,41 @@ int main(int argc, char** argv) {
     std::printf("timing: mean_ms=%.3f p99_ms=%.3f max_ms=%.3f frames=%zu\n", mean_ms, percentile_99(stats.step_ms),
                 max_ms, simulated);
   }
-  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SimOptions options;
+  std::string error;
+  if (!parse_sim_options(argc, argv, options, error)) return fail(error);
+  if (options.help) {
+    std::fputs(sim_help().c_str(), stdout);
+    return kExitDone;
+  }
+  if (options.version) {
+    std::printf("corvanta-sim %s\n", corvanta_version());
+    return kExitDone;
+  }
+
+  Inputs inputs;
+  if (!open_inputs(options, inputs, error)) return fail(error);
+  // Every output is opened before the first frame, so a bad path costs no run time.
+  // Until committed, every return removes them again.
+  RunOutputs outputs;
+  if (!outputs.open(options, inputs.audio ? &inputs.audio->track : nullptr, error)) return fail(error);
+  if (options.png_every > 0 && !prepare_picture_dir(options.png_dir, error)) return fail(error);
+  if (options.png_defaulted) {
+    std::fprintf(stderr, "corvanta-sim: pictures every %" PRId64 " frames go to %s/\n", options.png_every,
+                 options.png_dir.c_str());
+  }
+
+  // Read the clock once, here, so the seed can be reported and the run repeated.
+  const uint32_t seed = options.seed_given ? options.seed : static_cast<uint32_t>(std::time(nullptr));
+  RunStats stats;
+  const int status = run_frames(options, inputs, outputs, seed, stats);
+  if (status != kExitDone) return status;
+  if (!outputs.commit(error)) return fail(error);
+  report(options, seed, stats);
+  return kExitDone;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "apps/cli/option_table.h"
 #include "audio/spectrum_source.h"
 #include "media/video_kind.h"
 
@@ -24,6 +25,8 @@ struct SimOptions {
   // to a default folder so a bare run leaves something to look at.
   int64_t png_every = 0;
   std::string png_dir;
+  bool png_every_given = false;
+  bool png_dir_given = false;
   bool png_defaulted = false;
 
   std::string trace_path;
@@ -35,12 +38,17 @@ struct SimOptions {
   bool timing = false;
   int64_t check_every = 0;  // check_world after every K-th frame; 0: never
   bool help = false;
+  bool version = false;
 };
 
 constexpr int64_t kDefaultPngEvery = 500;
 constexpr const char* kDefaultPngDir = "corvanta-out";
 
+// corvanta-sim's options, each storing into `options` when parsed. For --help and
+// anything else that lists the options (a manual page), any SimOptions will do.
+OptionTable sim_option_table(SimOptions& options);
+
 // Fills options from argv. On a bad command line returns false with a one-line
-// message in error.
+// message in error. With --help or --version it stops there, checking nothing more.
 bool parse_sim_options(int argc, char** argv, SimOptions& options, std::string& error);
-const char* sim_usage();
+std::string sim_help();

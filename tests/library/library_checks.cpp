@@ -7,7 +7,7 @@
 //
 // A plain program without a test framework, so that the cross builds run it too (the
 // s390x build feeds its 16-bit samples big-endian). Exit status 0 when every check holds.
-//   library_checks [--sim CORVANTA-SIM --work FOLDER]
+//   library_checks [--quick] [--sim CORVANTA-SIM --work FOLDER]
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +28,9 @@
 namespace {
 
 int failures = 0;
+// Fewer ways of cutting each track, for the sanitizer and emulated builds, where a frame
+// costs tens of times more: every size still runs on the shorter tracks.
+bool quick = false;
 
 #define CHECK(condition, ...)                                                  \
   do {                                                                         \
@@ -219,6 +222,7 @@ void cutting_does_not_change_the_world() {
     char what[96];
     for (const int64_t size : {int64_t{1}, int64_t{37}, int64_t{441}, int64_t{4096}}) {
       if (size == 1 && c.frames > 100000) continue;  // one call per sample: covered by the shorter tracks
+      if (quick && c.frames > 100000 && size != 441) continue;
       std::snprintf(what, sizeof what, "%d Hz, %d ch, %lld frames, pieces of %lld", c.rate, c.channels,
                     static_cast<long long>(c.frames), static_cast<long long>(size));
       compare(what, expected, library_traces(sound, c.seed, fixed(size), false));
@@ -570,9 +574,10 @@ void same_lines_as_corvanta_sim(const std::string& sim, const std::string& work)
 int main(int argc, char** argv) {
   std::string sim;
   std::string work;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--sim") == 0) sim = argv[i + 1];
-    if (std::strcmp(argv[i], "--work") == 0) work = argv[i + 1];
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+    if (std::strcmp(argv[i], "--sim") == 0 && i + 1 < argc) sim = argv[++i];
+    if (std::strcmp(argv[i], "--work") == 0 && i + 1 < argc) work = argv[++i];
   }
   CHECK(corvanta_interface() == CORVANTA_INTERFACE, "interface");
   CHECK(std::strlen(corvanta_version()) >= 5, "version '%s'", corvanta_version());

@@ -369,6 +369,12 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
       {"unwritable record", "--record /nonexistent/dir/heard.spectra " + *music_, "dummy", Display::kXvfb,
        "cannot write '/nonexistent/dir/heard.spectra'"},
       {"bad seed", "--seed -1 " + *music_, "dummy", Display::kXvfb, "--seed"},
+      {"unknown option", "--bogus " + *music_, "dummy", Display::kNone, "unknown option '--bogus' (see --help)"},
+      {"missing value", *music_ + " --record", "dummy", Display::kNone, "option --record needs a value"},
+      // --capture's device name is optional: an option after it is no name.
+      {"capture before an option", "--capture --seed 5 " + *music_, "dummy", Display::kNone, "not both"},
+      {"two files", *music_ + " " + text, "dummy", Display::kNone,
+       "one audio file at a time ('" + *music_ + "' and '" + text + "')"},
       {"rate nobody plays", one_hertz, "dummy", Display::kXvfb,
        "the sample rate 1 Hz is outside the 8000 to 192000 Hz Corvanta plays"},
   };
@@ -382,6 +388,28 @@ TEST_F(CorvantaPlay, BadInputGivesOneClearLineAndStatusTwo) {
   }
   std::remove(text.c_str());
   std::remove(one_hertz.c_str());
+}
+
+// Neither needs a display or an audio device, and either ends the command line.
+TEST_F(CorvantaPlay, HelpListsThePublicOptionsOnlyAndVersionNamesTheRelease) {
+  const PlayerRun help = run_player("--help --bogus", "no-such-driver", Display::kNone);
+  EXPECT_EQ(help.status, 0) << help.err;
+  EXPECT_EQ(help.out.rfind("usage: corvanta-play", 0), 0u) << help.out;
+  for (const char* option : {"--seed", "--capture", "--list-devices", "--record", "--version", "--help"}) {
+    EXPECT_NE(help.out.find(std::string("\n  ") + option + " "), std::string::npos) << option << " not in\n" << help.out;
+  }
+  // The test hooks are no promise to users.
+  for (const char* hook : {"--frames", "--screenshot", "--keys", "--log"}) {
+    EXPECT_EQ(help.out.find(hook), std::string::npos) << hook << " in\n" << help.out;
+  }
+
+  const PlayerRun version = run_player("--version --bogus", "no-such-driver", Display::kNone);
+  EXPECT_EQ(version.status, 0) << version.err;
+  int major = -1, minor = -1, patch = -1, end = 0;
+  EXPECT_EQ(std::sscanf(version.out.c_str(), "corvanta-play %d.%d.%d\n%n", &major, &minor, &patch, &end), 3)
+      << version.out;
+  EXPECT_EQ(static_cast<size_t>(end), version.out.size()) << version.out;
+  EXPECT_TRUE(version.err.empty()) << version.err;
 }
 
 TEST_F(CorvantaPlay, CaptureOfAPulseAudioMonitorFollowsTheMusicPlayedIntoItsSink) {
