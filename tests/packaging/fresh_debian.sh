@@ -2,7 +2,8 @@
 # The packages as a user gets them: in a fresh, minimal Debian 12 root (debootstrap,
 # cached), `apt-get install ./corvanta_*.deb ./libcorvanta*.deb` must find every
 # dependency on the mirror; then, inside that root:
-#   - corvanta-sim writes the same last trace line as the build tree's corvanta-sim;
+#   - corvanta-sim reports the packages' version and writes the same last trace line
+#     as the build tree's corvanta-sim;
 #   - man finds both manual pages;
 #   - a C program built with `pkg-config --cflags --libs corvanta` runs, reports the
 #     packages' version and steps the same world as corvanta-sim;
@@ -149,6 +150,10 @@ expected=$(tail -n 1 "$work/build.trace")
 got=$(tail -n 1 "$root/tmp/sim.trace")
 [ "$got" = "$expected" ] || fail "the packaged corvanta-sim's last line is '$got', the build tree's '$expected'"
 
+version=$(dpkg-deb -f "${debs[0]}" Version)
+[ "$(in_root corvanta-sim --version)" = "corvanta-sim ${version%-*}" ] ||
+  fail "the packaged corvanta-sim says '$(in_root corvanta-sim --version)', the packages are $version"
+
 # The manual pages.
 for page in corvanta-sim corvanta-play; do
   in_root man -w "$page" >/dev/null 2>&1 || fail "man -w $page finds no page"
@@ -156,7 +161,6 @@ done
 
 # A program on the installed library, built the way its users build it: the version
 # it reports is the packages', and it steps corvanta-sim's world.
-version=$(dpkg-deb -f "${debs[0]}" Version)
 cat >"$root/tmp/host.c" <<'C'
 #include <corvanta/corvanta.h>
 #include <stdio.h>
