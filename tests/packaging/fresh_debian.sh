@@ -8,7 +8,8 @@
 #   - a C program built with `pkg-config --cflags --libs corvanta` runs, reports the
 #     packages' version and steps the same world as corvanta-sim;
 #   - with the GStreamer element's package, gst-inspect-1.0 finds the element;
-# and `apt-get purge` of them (and what came with them) leaves none of their files.
+# and `apt-get purge` of them (and what came with them) leaves none of their files, nor
+# any other file that no installed package owns.
 #   fresh_debian.sh PACKAGE-DIR CORVANTA-SIM WORK
 # The root is kept in $CORVANTA_GUEST_CACHE (default /var/cache/corvanta-guest), beside
 # the emulated machine's image, and made again each ISO week; each run works in an
@@ -202,9 +203,17 @@ leftover=$(while IFS= read -r path; do  # folders may be shared with other packa
   if [ ! -d "$root$path" ] && { [ -e "$root$path" ] || [ -L "$root$path" ]; }; then echo "$path"; fi
 done <"$work/package.files")
 [ -z "$leftover" ] || fail "after the purge these files of the packages remain: $(echo "$leftover" | head -n 5 | tr '\n' ' ')"
+# New files that some package still installed owns are that package's: apt keeps a
+# dependency that came with ours when a package already there recommends it.
 snapshot >"$work/after.files"
-new=$(comm -13 "$work/before.files" "$work/after.files")
-[ -z "$new" ] || fail "after the purge these files are new in the root: $(echo "$new" | head -n 5 | tr '\n' ' ')"
+comm -13 "$work/before.files" "$work/after.files" | sed 's/^\.//' >"$work/new.files"
+owned() {  # the paths of the list FILE that dpkg knows, with /usr or (merged /usr) without
+  { xargs -r -d '\n' chroot "$root" dpkg-query -S <"$1" 2>/dev/null || true; } | sed -n 's#^.*: /#/#p'
+  { sed 's#^/usr/#/#' "$1" | xargs -r -d '\n' chroot "$root" dpkg-query -S 2>/dev/null || true; } |
+    sed -n 's#^.*: /#/usr/#p'
+}
+new=$(owned "$work/new.files" | sort -u | comm -23 "$work/new.files" -)
+[ -z "$new" ] || fail "after the purge these files, of no package, are new in the root: $(echo "$new" | head -n 5 | tr '\n' ' ')"
 phase "purged"
 cleanup
 rm -rf --one-file-system "$work/upper" "$work/overlay-work" "$root"
