@@ -16,6 +16,7 @@
 # non-zero if any group failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# Every group: each test group uses some of them.
 if ! tools/install-deps.sh; then
   echo "test: the packages the build needs could not be installed" >&2
   exit 1
