@@ -17,6 +17,11 @@
   const FPS = 40;
   const WINDOW = 2048;
   const STARTUP_FRAMES = 150;  // frames that only listen: their steps are not timed
+  // The sample rates corvanta-sim and corvanta-play take too. A WAV header may claim
+  // any rate; outside these the file is misread or made up, and the browser would
+  // refuse to play some of them.
+  const LOWEST_RATE = 8000;
+  const HIGHEST_RATE = 192000;
 
   const canvas = document.getElementById('world');
   const context2d = canvas.getContext('2d');
@@ -345,6 +350,10 @@
 
   // The decoded samples into the module, interleaved, for the analyser.
   function loadTrack(decoded, name) {
+    if (!(decoded.rate >= LOWEST_RATE && decoded.rate <= HIGHEST_RATE)) {
+      say(`the sample rate ${decoded.rate} Hz is outside the ${LOWEST_RATE} to ${HIGHEST_RATE} Hz Corvanta plays`);
+      return false;
+    }
     if (decoded.frames < 1) {
       say(`${name} holds no sound.`);
       return false;

@@ -119,6 +119,27 @@ const afterRefresh = (page) => page.evaluate(() => new Promise((r) => requestAni
 const state = (page) => page.evaluate(() => window.corvanta.state());
 const words = (page) => page.evaluate(() => (document.getElementById('message').hidden ? '' : document.getElementById('message').textContent));
 
+// A mono 16-bit WAV of a tenth of a second of a 440 Hz tone at 44.1 kHz, whose header
+// claims `rate` samples a second.
+function wavWithRate(rate) {
+  const samples = 4410;
+  const wav = Buffer.alloc(44 + 2 * samples);
+  wav.write('RIFF', 0);
+  wav.writeUInt32LE(36 + 2 * samples, 4);
+  wav.write('WAVEfmt ', 8);
+  wav.writeUInt32LE(16, 16);
+  wav.writeUInt16LE(1, 20);  // integer samples
+  wav.writeUInt16LE(1, 22);  // one channel
+  wav.writeUInt32LE(rate, 24);
+  wav.writeUInt32LE((2 * rate) % 2 ** 32, 28);  // bytes a second
+  wav.writeUInt16LE(2, 32);
+  wav.writeUInt16LE(16, 34);
+  wav.write('data', 36);
+  wav.writeUInt32LE(2 * samples, 40);
+  for (let i = 0; i < samples; i += 1) wav.writeInt16LE(Math.round(8000 * Math.sin((2 * Math.PI * 440 * i) / 44100)), 44 + 2 * i);
+  return wav;
+}
+
 function lastFrameHeard(samples, rate) {
   return samples < 0 ? -1 : Math.floor((40 * (samples + 1) - 1) / rate);
 }
@@ -264,7 +285,8 @@ const cases = {
     await close();
   },
 
-  // Capture refused, a file that is not audio: words on the page, and it still plays.
+  // Capture refused, a file that is not audio, sample rates nobody plays: words on
+  // the page, and it still plays.
   async refusals() {
     // A device there but permission denied; then none at all.
     const denying = await open({ args: ['--use-fake-device-for-media-stream', '--deny-permission-prompts'] });
@@ -274,7 +296,7 @@ const cases = {
     check(/refused the microphone: permission was denied/.test(denied), `capture denied: "${denied}"`);
     await denying.close();
 
-    const { page, close } = await open({ args: ['--deny-permission-prompts'] });
+    const { page, said, close } = await open({ args: ['--deny-permission-prompts'] });
     await page.click('#microphone');
     await page.waitForFunction(() => window.corvanta.error, null, { timeout: 10000 });
     const none = await words(page);
@@ -285,6 +307,19 @@ const cases = {
     await settle(page, () => window.corvanta.error);
     const notAudio = await words(page);
     check(/could not decode "notes.txt" as audio/.test(notAudio), `not audio: "${notAudio}"`);
+    // A WAV header may claim any rate: one too slow for the browser to hold, and one
+    // that would make a second of sound billions of samples long.
+    for (const rate of [1, 4294967280]) {
+      const name = `rate-${rate}.wav`;
+      writeFileSync(join(work, name), wavWithRate(rate));
+      await page.setInputFiles('#file', join(work, name));
+      await page.waitForFunction((r) => (window.corvanta.error || '').includes(`${r} Hz`), rate, { timeout: 10000 })
+        .catch(() => {});
+      const refused = await words(page);
+      check(refused === `the sample rate ${rate} Hz is outside the 8000 to 192000 Hz Corvanta plays`,
+        `a WAV at ${rate} Hz: "${refused}"`);
+    }
+    check(!said.errors.some((e) => e.startsWith('uncaught')), `no uncaught error: ${JSON.stringify(said.errors)}`);
     await page.setInputFiles('#file', track('after.wav', 3));
     await page.waitForFunction(() => window.corvanta.state().frames > 40, null, { timeout: 20000 });
     check((await words(page)) === '', 'after both, a song plays and the words are gone');
