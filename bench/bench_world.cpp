@@ -13,6 +13,7 @@
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/sound.h"
+#include "world/world_index.h"
 #include "world/world_state.h"
 #include "world/world_stream.h"
 

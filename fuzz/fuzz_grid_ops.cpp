@@ -14,6 +14,7 @@
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/world_check.h"
+#include "world/world_index.h"
 #include "world/world_state.h"
 
 namespace {

@@ -11,6 +11,7 @@
 
 #include "reference/plain_world.h"
 #include "test_support.h"
+#include "world/agent_table.h"
 #include "world/frame_step.h"
 #include "world/genome.h"
 #include "world/life_grid.h"

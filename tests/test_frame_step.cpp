@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "test_support.h"
+#include "world/agent_table.h"
 #include "world/frame_step.h"
 #include "world/genome.h"
 #include "world/sound.h"
+#include "world/world_index.h"
 
 namespace {
 

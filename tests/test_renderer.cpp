@@ -7,6 +7,7 @@
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/renderer.h"
+#include "world/world_index.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 #include "test_support.h"
+#include "world/agent_table.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
+#include "world/world_index.h"
 
 namespace {
 

@@ -10,10 +10,12 @@
 #include "reference/plain_world.h"
 #include "test_support.h"
 #include "world/agent_behaviour.h"
+#include "world/agent_table.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/world_check.h"
+#include "world/world_index.h"
 
 namespace {
 

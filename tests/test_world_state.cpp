@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "test_support.h"
+#include "world/agent_table.h"
 
 TEST(WorldLoadState, ClearsEverythingButSpawnModeSoundLevelsAndRandomState) {
   std::unique_ptr<World> w(new World);

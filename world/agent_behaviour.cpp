@@ -1,8 +1,10 @@
 #include "world/agent_behaviour.h"
 
+#include "world/agent_table.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
+#include "world/world_index.h"
 
 // Each step reads the agent's fields from the table rather than from values cached by
 // an earlier step: an agent that breeds after dying can hand its own slot to its

@@ -1,9 +1,11 @@
 #include "world/frame_step.h"
 
 #include "world/agent_behaviour.h"
+#include "world/agent_table.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/sound.h"
+#include "world/world_index.h"
 
 namespace {
 

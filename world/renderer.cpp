@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "world/agent_table.h"
 #include "world/platform.h"
+#include "world/world_index.h"
 
 
 void canvas_load_state(Canvas& canvas) {

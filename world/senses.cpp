@@ -1,5 +1,8 @@
 #include "world/senses.h"
 
+#include "world/agent_table.h"
+#include "world/world_index.h"
+
 namespace {
 
 inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {

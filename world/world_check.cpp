@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "world/agent_table.h"
+#include "world/world_index.h"
+
 // Builds made for finding faults check the indexes along with the rest of the world:
 // every Debug build, and the fuzz targets, which define the macro themselves.
 #if !defined(NDEBUG) && !defined(CORVANTA_CHECK_INDEXES)

@@ -1,6 +1,9 @@
+#include "world/world_index.h"
+
 #include <algorithm>
 #include <cstring>
 
+#include "world/agent_table.h"
 #include "world/world_state.h"
 
 void world_reindex(World& world) {

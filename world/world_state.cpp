@@ -1,7 +1,8 @@
 #include "world/world_state.h"
 
-#include <cmath>
 #include <cstring>
+
+#include "world/world_index.h"
 
 void world_reset(World& world) {
   std::memset(&world, 0, sizeof(World));

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+#include "world/world_index.h"
+
 // The stream's byte order is its own (little-endian), not the machine's: every value is
 // written and read a byte at a time by arithmetic, so a big-endian machine writes the
 // same bytes as a little-endian one.
