@@ -288,7 +288,9 @@ bool check_buckets(const World& w, WorldCheck& c) {
     int32_t prev = -1;
     for (int32_t s = b.head[k]; s >= 0; s = b.next[s]) {
       if (s >= kMaxAgents) return fail(c, "buckets bucket %d lists %d, not a slot", k, s);
-      if (b.linked_in[s] != b.build) return fail(c, "buckets bucket %d lists slot %d, not linked in this build", k, s);
+      if (b.linked_in[s] != b.generation) {
+        return fail(c, "buckets bucket %d lists slot %d, not linked in this generation", k, s);
+      }
       if (b.bucket[s] != k) return fail(c, "buckets bucket %d lists slot %d, whose bucket is %d", k, s, b.bucket[s]);
       if (b.prev[s] != prev) return fail(c, "buckets slot %d's prev is %d, its list gives %d", s, b.prev[s], prev);
       prev = s;
@@ -297,18 +299,18 @@ bool check_buckets(const World& w, WorldCheck& c) {
   }
   int32_t linked = 0;
   for (int32_t s = 0; s < kMaxAgents; ++s) {
-    const bool in_build = b.linked_in[s] == b.build;
-    linked += in_build ? 1 : 0;
+    const bool linked_now = b.linked_in[s] == b.generation;
+    linked += linked_now ? 1 : 0;
     if (t.alive[s] != 1) continue;
     const int32_t want =
         expected_bucket(t.pos_y[s], kBucketRows) * kBucketColumns + expected_bucket(t.pos_x[s], kBucketColumns);
-    if (!in_build) return fail(c, "buckets slot %d at (%d, %d) is alive but in no bucket", s, t.pos_x[s], t.pos_y[s]);
+    if (!linked_now) return fail(c, "buckets slot %d at (%d, %d) is alive but in no bucket", s, t.pos_x[s], t.pos_y[s]);
     if (b.bucket[s] != want) {
       return fail(c, "buckets slot %d at (%d, %d) is in bucket %d, its position gives %d", s, t.pos_x[s], t.pos_y[s],
                   b.bucket[s], want);
     }
   }
-  if (listed != linked) return fail(c, "buckets link %d slots in this build, their lists hold %d", linked, listed);
+  if (listed != linked) return fail(c, "buckets link %d slots in this generation, their lists hold %d", linked, listed);
   return true;
 }
 

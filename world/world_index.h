@@ -89,9 +89,11 @@ struct AgentBuckets {
   int32_t head[kBucketRows * kBucketColumns];
   int32_t next[kMaxAgents];
   int32_t prev[kMaxAgents];
-  int32_t bucket[kMaxAgents];  // the slot's bucket, if linked in this build
-  uint32_t build;                  // counts builds, so a build need not touch free slots
-  uint32_t linked_in[kMaxAgents];  // the build in which the slot was last linked
+  int32_t bucket[kMaxAgents];  // the slot's bucket, if linked in this generation
+  // Goes up by one at every agent_buckets_build: a slot is linked while its linked_in
+  // equals it, so a build unlinks every slot at once without touching the free ones.
+  uint32_t generation;
+  uint32_t linked_in[kMaxAgents];  // the generation in which the slot was last linked
   int32_t found[kMaxAgents];   // one query's slots
 };
 
