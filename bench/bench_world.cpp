@@ -139,7 +139,7 @@ void BM_Cull(benchmark::State& state) {
     state.PauseTiming();
     std::memcpy(world.get(), scene.get(), sizeof(World));
     state.ResumeTiming();
-    cull_population(*world, static_cast<int32_t>(state.range(0)));
+    cull_population(*world, static_cast<CullKind>(state.range(0)));
   }
 }
 BENCHMARK(BM_Cull)->Arg(kCullRandom)->Arg(kCullCrowding)->ArgName("kind");

@@ -226,9 +226,11 @@ TEST(UpdateAgent, PlantsEveryGene4UpdatesWhileWithinGene11OfTheSite) {
 
 TEST(UpdateAgent, ModeChangesInTheirOrder) {
   const struct {
-    int32_t mode, food;
+    AgentMode mode;
+    int32_t food;
     float energy;
-    int32_t x, y, want;
+    int32_t x, y;
+    AgentMode want;
   } cases[] = {
       {kModeHome, 6, 120, 200, 200, kModeHome},   {kModeHome, 7, 120, 200, 200, kModeForage},
       {kModeHome, 7, 200, 381, 200, kModeAway},   {kModeHome, 50, 120, 200, 200, kModeMate},

@@ -59,7 +59,7 @@ inline void quiet_genome(int32_t g[kGeneCount]) {
 }
 
 // Spawns a quiet agent at (x, y) in the given mode; returns its slot.
-inline int32_t place_agent(World& w, int32_t x, int32_t y, int32_t mode = kModeHome) {
+inline int32_t place_agent(World& w, int32_t x, int32_t y, AgentMode mode = kModeHome) {
   int32_t genes[kGeneCount];
   quiet_genome(genes);
   const int32_t slot = spawn_agent(w, x, y, genes);

@@ -9,7 +9,7 @@ TEST(WorldLoadState, ClearsEverythingButSpawnModeSoundLevelsAndRandomState) {
   std::unique_ptr<World> w(new World);
   std::memset(w.get(), 0xA5, sizeof(World));  // whatever the memory held before
   world_reset(*w);
-  EXPECT_EQ(w->spawn_mode, 1);
+  EXPECT_EQ(w->spawn_mode, kSpawnReseeding);
   EXPECT_EQ(w->sound_level, 100.0f);
   EXPECT_EQ(w->background_level, 100.0f);
   EXPECT_EQ(w->random_state, 1u);
@@ -106,7 +106,7 @@ TEST(SpawnAgent, TakesTheLowestFreeSlotAndResetsItsListedFields) {
   t.alive[0] = t.alive[2] = 1;
   t.pos_x[2] = 77;
   // Leftovers of a previous occupant of slot 1.
-  t.target_x[1] = 7, t.target_y[1] = 8, t.mode[1] = 2, t.age[1] = 9, t.food_eaten[1] = 3;
+  t.target_x[1] = 7, t.target_y[1] = 8, t.mode[1] = kModeAway, t.age[1] = 9, t.food_eaten[1] = 3;
   t.crowd[1] = 4, t.search_radius[1] = 5, t.plant_counter[1] = 6, t.energy[1] = 1.5f;
   t.pause_count[1] = 7, t.pause_length[1] = 3;
   int32_t genes[kGeneCount];

@@ -98,7 +98,7 @@ inline void breed(World& world, int32_t a) {
 // and breeds once it stands there. A forager keeps the target its search set.
 inline void choose_target(World& world, int32_t a, int32_t found) {
   AgentTable& t = world.agents;
-  const int32_t mode = t.mode[a];
+  const AgentMode mode = t.mode[a];
   if (mode == kModeHome) {
     t.target_x[a] = t.home_x[a];
     t.target_y[a] = t.home_y[a];

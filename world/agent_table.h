@@ -10,13 +10,23 @@
 
 #include "world/world_constants.h"
 
+// What an agent is doing, which decides where it heads. The values are those the world
+// stream holds (four bytes each, docs/world-stream.md); a value read from a stream may
+// be any int32, which check_world reports.
+enum AgentMode : int32_t {
+  kModeForage = 0,  // searching for food, and eating where it stands
+  kModeHome = 1,    // heading for its home site, planting near it
+  kModeAway = 2,    // heading for its away site, planting near it
+  kModeMate = 3,    // heading home to breed there
+};
+
 struct AgentTable {
   int32_t alive[kMaxAgents];
   int32_t pos_x[kMaxAgents];
   int32_t pos_y[kMaxAgents];
   int32_t target_x[kMaxAgents];
   int32_t target_y[kMaxAgents];
-  int32_t mode[kMaxAgents];
+  AgentMode mode[kMaxAgents];
   float energy[kMaxAgents];
   int32_t age[kMaxAgents];
   int32_t food_eaten[kMaxAgents];

@@ -52,7 +52,9 @@ bool check_sound(const World& w, WorldCheck& c) {
   if (!(w.background_level >= 0.0f && w.background_level <= 255.0f)) {
     return fail(c, "background_level = %g", static_cast<double>(w.background_level));
   }
-  if (w.spawn_mode != 0 && w.spawn_mode != 1) return fail(c, "spawn_mode = %d", w.spawn_mode);
+  if (w.spawn_mode != kSpawnBreeding && w.spawn_mode != kSpawnReseeding) {
+    return fail(c, "spawn_mode = %d", static_cast<int32_t>(w.spawn_mode));
+  }
   if (w.frame_count < 0) return fail(c, "frame_count = %d", w.frame_count);
   return true;
 }
@@ -63,7 +65,9 @@ bool site_row(int32_t y) { return y >= kSiteLowest && y <= kSiteHighestRow; }
 bool check_agent(const World& w, int32_t s, WorldCheck& c) {
   const AgentTable& t = w.agents;
   if (t.alive[s] != 0 && t.alive[s] != 1) return fail(c, "alive slot %d = %d", s, t.alive[s]);
-  if (t.mode[s] < kModeForage || t.mode[s] > kModeMate) return fail(c, "mode slot %d = %d", s, t.mode[s]);
+  if (t.mode[s] < kModeForage || t.mode[s] > kModeMate) {
+    return fail(c, "mode slot %d = %d", s, static_cast<int32_t>(t.mode[s]));
+  }
   if (t.alive[s] == 0) return true;
   // Gene limits hold from the first frame on; the position marker is rewritten from
   // the position every update and may stand outside them.

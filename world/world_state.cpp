@@ -6,7 +6,7 @@
 
 void world_reset(World& world) {
   std::memset(&world, 0, sizeof(World));
-  world.spawn_mode = 1;
+  world.spawn_mode = kSpawnReseeding;
   world.sound_level = 100.0f;
   world.background_level = 100.0f;
   world.random_state = 1;

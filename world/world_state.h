@@ -15,10 +15,13 @@
 // spawn_agent's answer when every slot is in use.
 constexpr int32_t kNoSlot = -1;
 
-constexpr int32_t kModeForage = 0;
-constexpr int32_t kModeHome = 1;
-constexpr int32_t kModeAway = 2;
-constexpr int32_t kModeMate = 3;
+// How new agents come into the world. The values are those the world stream holds
+// (four bytes, docs/world-stream.md); a value read from a stream may be any int32,
+// which check_world reports.
+enum SpawnMode : int32_t {
+  kSpawnBreeding = 0,   // only by breeding
+  kSpawnReseeding = 1,  // and one random agent re-seeded every simulated frame
+};
 
 struct GeneLimits {
   int32_t gene_min[kGeneCount];
@@ -47,7 +50,7 @@ struct World {
   float background_level;
 
   int32_t frame_count;
-  int32_t spawn_mode;
+  SpawnMode spawn_mode;
   uint32_t random_state;
 
   // The genome most recently drawn for a re-seeded agent; kept between frames
@@ -63,8 +66,8 @@ struct World {
   int32_t deaths_counted;
 };
 
-// Resets a world to its load state: all zero except spawn_mode 1, both sound
-// levels 100.0 and the random state 1.
+// Resets a world to its load state: all zero except spawn_mode kSpawnReseeding, both
+// sound levels 100.0 and the random state 1.
 void world_reset(World& world);
 
 // The one float-to-int conversion: truncation toward zero; NaN or a value outside
