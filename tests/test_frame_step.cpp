@@ -110,7 +110,7 @@ TEST(FrameStep, WaitsOutTheStartUpThenSpawnsTheFirstAgentOnItsHome) {
   }
   EXPECT_EQ(t.pos_x[0], t.home_x[0]);
   EXPECT_EQ(t.pos_y[0], t.home_y[0]);
-  EXPECT_EQ(t.energy[0], static_cast<float>(genes[5] / 2));  // gene 5 is 117 here: 58
+  EXPECT_EQ(t.energy[0], static_cast<float>(genes[kGeneEnergyCeiling] / 2));  // 117 here: 58
   EXPECT_EQ(t.age[0], 0);
   // From here on only the pixels a draw touches change.
   EXPECT_EQ(frame_step(*w, *canvas, kSilence.data(), 99).picture, kPictureListed);
@@ -147,7 +147,7 @@ TEST(FrameStep, PopulationPolicyThresholds) {
   for (const auto& c : cases) {
     auto w = simulating(state, c.spawn_mode);
     populate(*w, c.agents);
-    w->reseed_genome[6] = 33;  // survivors of a crash get twice the last gene 6 drawn
+    w->reseed_genome[kGeneTravelReserve] = 33;  // a crash's survivors get twice the last reserve drawn
     const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
     const int32_t reseeded = c.spawn_mode == kOn ? 1 : 0;
     EXPECT_EQ(w->spawn_mode, c.want_spawn_mode) << c.agents << " agents";
@@ -303,7 +303,7 @@ TEST(FrameStep, AgentsAreUpdatedAsTheLoopFindsThem) {
   t.energy[parent] = 120.0f;
   const int32_t gap = place_agent(*w, 0, 0);
   const int32_t rival = place_agent(*w, 503, 200);
-  t.genome[rival][12] = 2000;
+  t.genome[rival][kGeneSpecies] = 2000;
   t.energy[rival] = 1.0f;
   t.alive[gap] = 0;
   auto canvas = make_canvas();
@@ -323,7 +323,7 @@ TEST(FrameStep, AScanSeesEarlierAgentsWhereTheyHaveJustMoved) {
   AgentTable& t = w->agents;
   const int32_t walker = place_agent(*w, 180, 200);  // a long step home, to (200, 200)
   const int32_t rival = place_agent(*w, 209, 200);
-  t.genome[rival][12] = 2000;
+  t.genome[rival][kGeneSpecies] = 2000;
   t.energy[rival] = 149.0f;
   t.energy[walker] = 120.0f;
   auto canvas = make_canvas();
@@ -355,7 +355,7 @@ TEST(FrameStep, RandomPlantingAddressesTheDrawnRowLinearlyWithinThePlanes) {
       return draws(g, slot, element) && c.wanted(slot, element);
     });
     auto w = simulating(state, kSpawnBreeding);
-    for (int32_t s = 0; s < kMaxAgents; ++s) w->agents.genome[s][23] = 13;  // plants (x + 1, y)
+    for (int32_t s = 0; s < kMaxAgents; ++s) w->agents.genome[s][kGenePlantingRing + 3] = 13;  // plants (x + 1, y)
     auto canvas = make_canvas();
     frame_step(*w, *canvas, kSilence.data(), 0);
     Lcg g{state};

@@ -111,7 +111,7 @@ TEST(SpawnAgent, TakesTheLowestFreeSlotAndResetsItsListedFields) {
   t.pause_count[1] = 7, t.pause_length[1] = 3;
   int32_t genes[kGeneCount];
   quiet_genome(genes);
-  genes[6] = 37;
+  genes[kGeneTravelReserve] = 37;
   w->random_state = 4321;
 
   ASSERT_EQ(spawn_agent(*w, -5, 1234, genes), 1);
@@ -153,19 +153,19 @@ TEST(SpawnAgent, DerivesBothSitesFromTheCopiedGenes) {
   int32_t genes[kGeneCount];
   quiet_genome(genes);
   for (const auto& r : rows) {
-    genes[1] = genes[18] = r[0];
+    genes[kGeneHomeRow] = genes[kGeneAwayRow] = r[0];
     const int32_t s = spawn_agent(*w, 0, 0, genes);
     EXPECT_EQ(w->agents.home_y[s], r[1]) << "gene " << r[0];
     EXPECT_EQ(w->agents.away_y[s], r[1]) << "gene " << r[0];
   }
-  genes[1] = genes[18] = 40;
+  genes[kGeneHomeRow] = genes[kGeneAwayRow] = 40;
   for (const auto& c : columns) {
-    genes[0] = genes[17] = c[0];
+    genes[kGeneHomeColumn] = genes[kGeneAwayColumn] = c[0];
     const int32_t s = spawn_agent(*w, 0, 0, genes);
     EXPECT_EQ(w->agents.home_x[s], c[1]) << "gene " << c[0];
     EXPECT_EQ(w->agents.away_x[s], c[1]) << "gene " << c[0];
   }
-  genes[0] = 8, genes[1] = 16, genes[17] = 72, genes[18] = 64;
+  genes[kGeneHomeColumn] = 8, genes[kGeneHomeRow] = 16, genes[kGeneAwayColumn] = 72, genes[kGeneAwayRow] = 64;
   const int32_t s = spawn_agent(*w, 0, 0, genes);
   EXPECT_EQ(w->agents.home_x[s], 100);
   EXPECT_EQ(w->agents.home_y[s], 80);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "world/agent_table.h"
+#include "world/sound.h"
 #include "world/world_index.h"
 
 // Builds made for finding faults check the indexes along with the rest of the world:
@@ -15,9 +16,14 @@
 
 namespace {
 
-// The lowest a search radius can fall: it wears down only while above 20, by at most
-// two long steps of the longest gene 9.
-constexpr int32_t kLowestSearchRadius = 21 - 2 * 40;
+// The longest long step the default gene limits allow (gene_max of kGeneLongStep), in
+// cells.
+constexpr int32_t kLongestStep = 40;
+// The lowest a search radius can fall: it wears down only while above
+// kLeastWornSearchRadius, by at most one longest step along each axis.
+constexpr int32_t kLowestSearchRadius = kLeastWornSearchRadius + 1 - 2 * kLongestStep;
+// A band's sum is that of its bins' spectrum bytes.
+constexpr int32_t kHighestBandSum = kBandBins * 255;
 
 template <typename... Args>
 bool fail(WorldCheck& check, const char* format, Args... args) {
@@ -42,14 +48,16 @@ bool check_planes(const World& w, WorldCheck& c) {
 
 bool check_sound(const World& w, WorldCheck& c) {
   for (int32_t i = 0; i < kBandCount; ++i) {
-    if (w.band_sum[i] < 0 || w.band_sum[i] > 2550) return fail(c, "band_sum[%d] = %d", i, w.band_sum[i]);
+    if (w.band_sum[i] < 0 || w.band_sum[i] > kHighestBandSum) {
+      return fail(c, "band_sum[%d] = %d", i, w.band_sum[i]);
+    }
     if (w.band_peak[i] < 0) return fail(c, "band_peak[%d] = %d", i, w.band_peak[i]);
     if (w.band_stale[i] < 0) return fail(c, "band_stale[%d] = %d", i, w.band_stale[i]);
   }
-  if (!(w.sound_level >= 0.0f && w.sound_level <= 255.0f)) {
+  if (!(w.sound_level >= 0.0f && w.sound_level <= kHighestSoundLevel)) {
     return fail(c, "sound_level = %g", static_cast<double>(w.sound_level));
   }
-  if (!(w.background_level >= 0.0f && w.background_level <= 255.0f)) {
+  if (!(w.background_level >= 0.0f && w.background_level <= kHighestSoundLevel)) {
     return fail(c, "background_level = %g", static_cast<double>(w.background_level));
   }
   if (w.spawn_mode != kSpawnBreeding && w.spawn_mode != kSpawnReseeding) {
@@ -80,7 +88,7 @@ bool check_agent(const World& w, int32_t s, WorldCheck& c) {
       }
     }
   }
-  if (t.search_radius[s] < kLowestSearchRadius || t.search_radius[s] > 1000) {
+  if (t.search_radius[s] < kLowestSearchRadius || t.search_radius[s] > kWidestSearchRadius) {
     return fail(c, "search_radius slot %d = %d", s, t.search_radius[s]);
   }
   const int32_t period = t.genome[s][kGenePlantingPeriod] > 1 ? t.genome[s][kGenePlantingPeriod] : 1;
@@ -96,9 +104,6 @@ bool check_agent(const World& w, int32_t s, WorldCheck& c) {
 }
 
 // ---- indexes ----
-
-// Element offsets of the eight cells around a cell; one that leaves the plane is dead.
-constexpr int32_t kAround[8] = {-401, -400, -399, -1, 1, 399, 400, 401};
 
 // Scratch of check_index, kept out of the World so the checks cost the frame nothing:
 // the live bitmap as the cells plane gives it, every cell's live neighbours, which of
@@ -204,6 +209,7 @@ bool check_tracker(const World& w, WorldCheck& c) {
   }
 
   std::memset(g_true_counts, 0, sizeof(g_true_counts));
+  // kAround (world_constants.h): a neighbour beyond either end of the planes is dead.
   for_each_live([](int32_t x, int32_t y) {
     const int32_t e = cell_index(x, y);
     for (int32_t o : kAround) {

@@ -32,7 +32,7 @@ int32_t rand_range(World& world, int32_t a, int32_t b) {
 // Sites are derived with the division first: gene / 80.0 is inexact for some genes,
 // which moves a few rows down by one (gene 23 gives row 114, not 115).
 static int32_t site_coordinate(int32_t gene, double extent, int32_t high) {
-  int32_t v = to_int32(gene / 80.0 * extent);
+  int32_t v = to_int32(gene / kSiteGeneParts * extent);
   if (v > high) v = high;
   if (v < kSiteLowest) v = kSiteLowest;
   return v;
@@ -64,7 +64,7 @@ int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGen
   t.target_x[s] = 0;
   t.target_y[s] = 0;
   t.mode[s] = kModeHome;
-  t.search_radius[s] = 50;
+  t.search_radius[s] = kBaseSearchRadius;
   t.plant_counter[s] = 0;
   t.age[s] = 0;
   t.food_eaten[s] = 0;

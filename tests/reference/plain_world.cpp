@@ -10,6 +10,11 @@
 
 namespace {
 
+// The reference spells out its own numbers (neighbour offsets, gene indexes, radii,
+// thresholds) rather than taking the world's named constants: a wrong constant in
+// world/ then shows as a difference instead of being shared by both sides. What it
+// takes from the world is the grid's layout and sizes, the start-up frames and the
+// names of the modes and cull kinds.
 constexpr int32_t kAround[8] = {-401, -400, -399, -1, 1, 399, 400, 401};
 
 bool in_plane(int64_t e) { return e >= 0 && e < kCellCount; }
