@@ -17,17 +17,9 @@ void world_reset(World& world) {
 
 void random_seed(World& world, uint32_t seed) { world.random_state = seed; }
 
-int32_t random_next(World& world) {
-  world.random_state = world.random_state * 214013u + 2531011u;
-  return static_cast<int32_t>((world.random_state >> 16) & 32767u);
-}
+int32_t random_next(World& world) { return lcg_next(world.random_state); }
 
-int32_t rand_range(World& world, int32_t a, int32_t b) {
-  const float span = static_cast<float>(b - a);
-  const int32_t r = random_next(world);
-  const double q = r / 32767.0;
-  return a + to_int32(q * static_cast<double>(span));
-}
+int32_t rand_range(World& world, int32_t a, int32_t b) { return lcg_range(world.random_state, a, b); }
 
 // Sites are derived with the division first: gene / 80.0 is inexact for some genes,
 // which moves a few rows down by one (gene 23 gives row 114, not 115).

@@ -78,10 +78,32 @@ inline int32_t to_int32(double value) {
   return static_cast<int32_t>(value);
 }
 
+// The random source is a linear congruential generator whose draws are 0..kRandomMax.
+// The generator on a bare state, for code that looks ahead of a world's draws (the
+// tests steer the world by it); random_next and rand_range are these on the world's
+// random_state.
+constexpr uint32_t kLcgMultiplier = 214013u;
+constexpr uint32_t kLcgIncrement = 2531011u;
+constexpr int32_t kRandomMax = 32767;
+
+inline int32_t lcg_next(uint32_t& state) {
+  state = state * kLcgMultiplier + kLcgIncrement;
+  return static_cast<int32_t>((state >> 16) & static_cast<uint32_t>(kRandomMax));
+}
+
+// One draw mapped to a..b; b comes only for the draw kRandomMax. The span is made single
+// precision first, so a span above 2^24 rounds.
+inline int32_t lcg_range(uint32_t& state, int32_t a, int32_t b) {
+  const float span = static_cast<float>(b - a);
+  const int32_t r = lcg_next(state);
+  const double q = r / static_cast<double>(kRandomMax);
+  return a + to_int32(q * static_cast<double>(span));
+}
+
 void random_seed(World& world, uint32_t seed);
-// Next value 0..32767 of the linear congruential generator.
+// Next value 0..kRandomMax.
 int32_t random_next(World& world);
-// One draw mapped to a..b; b comes only for the draw 32767.
+// One draw mapped to a..b, as lcg_range.
 int32_t rand_range(World& world, int32_t a, int32_t b);
 
 // Places a new agent in the lowest free slot; kNoSlot (and nothing written) when full.
