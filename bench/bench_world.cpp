@@ -13,6 +13,7 @@
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/sound.h"
+#include "world/world_index.h"
 #include "world/world_state.h"
 #include "world/world_stream.h"
 
@@ -30,10 +31,9 @@ std::unique_ptr<World> fresh_world(uint32_t seed) {
 // tracking knows them.
 void fill_grid(World& world, int32_t percent) {
   for (int32_t e = 0; e < kCellCount; ++e) world.cells[e] = rand_range(world, 0, 99) < percent ? 1 : 0;
-  static const int32_t around[8] = {-401, -1, 399, -400, 400, -399, 1, 401};
   for (int32_t e = 0; e < kCellCount; ++e) {
     if (world.cells[e] != 1) continue;
-    for (int32_t o : around) {
+    for (int32_t o : kAround) {
       if (e + o >= 0 && e + o < kCellCount) world.neighbours[e + o] += 1;
     }
   }
@@ -46,7 +46,7 @@ void spawn_random_agents(World& world, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
     random_genome(world, genes);
     const int32_t s = spawn_agent(world, rand_range(world, 0, 999), rand_range(world, 0, 399), genes);
-    world.agents.genome[s][19] = 20;
+    world.agents.genome[s][kGeneContactRadius] = 20;
   }
 }
 
@@ -73,8 +73,8 @@ void BM_ContactScan(benchmark::State& state) {
   spawn_random_agents(*world, static_cast<int32_t>(state.range(0)));
   // Crowd tolerance and species kept so nobody dies and the scene stays the same.
   for (int32_t s = 0; s < kMaxAgents; ++s) {
-    world->agents.genome[s][14] = 1000000;
-    world->agents.genome[s][12] = 1000;
+    world->agents.genome[s][kGeneCrowdTolerance] = 1000000;
+    world->agents.genome[s][kGeneSpecies] = 1000;
   }
   agent_buckets_build(*world);
   int32_t slot = 0;
@@ -100,7 +100,7 @@ void BM_FindFood(benchmark::State& state) {
   spawn_random_agents(*world, 1);
   world->agents.pos_x[0] = 500;
   world->agents.pos_y[0] = 200;
-  world->agents.search_radius[0] = near ? 50 : 1000;
+  world->agents.search_radius[0] = near ? kBaseSearchRadius : kWidestSearchRadius;
   for (auto _ : state) {
     state.PauseTiming();
     std::memset(world->claimed, 0, sizeof(world->claimed));
@@ -138,7 +138,7 @@ void BM_Cull(benchmark::State& state) {
     state.PauseTiming();
     std::memcpy(world.get(), scene.get(), sizeof(World));
     state.ResumeTiming();
-    cull_population(*world, static_cast<int32_t>(state.range(0)));
+    cull_population(*world, static_cast<CullKind>(state.range(0)));
   }
 }
 BENCHMARK(BM_Cull)->Arg(kCullRandom)->Arg(kCullCrowding)->ArgName("kind");

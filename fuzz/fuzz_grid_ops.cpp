@@ -14,6 +14,7 @@
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/world_check.h"
+#include "world/world_index.h"
 #include "world/world_state.h"
 
 namespace {
@@ -107,8 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         must(find_food(fast, slot) == plain_find_food(plain, slot), "find_food", op);
         break;
       case 4:
-        t.genome[slot][19] = u.genome[slot][19] = x;
-        t.genome[slot][12] = u.genome[slot][12] = y;
+        t.genome[slot][kGeneContactRadius] = u.genome[slot][kGeneContactRadius] = x;
+        t.genome[slot][kGeneSpecies] = u.genome[slot][kGeneSpecies] = y;
         contact_scan(fast, slot);
         plain_contact_scan(plain, slot);
         break;

@@ -25,8 +25,8 @@ static_assert(CORVANTA_MIN_SAMPLE_RATE == kMinSampleRate && CORVANTA_MAX_SAMPLE_
               "sample rates");
 static_assert(CORVANTA_MAX_CHANNELS == kMaxChannels, "channels");
 static_assert(CORVANTA_TRACE_LINE_BYTES == kTraceLineBytes, "trace line");
-static_assert(CORVANTA_PICTURE_UNCHANGED == kPictureKept && CORVANTA_PICTURE_LISTED == kPictureListed &&
-                  CORVANTA_PICTURE_REDRAWN == kPictureRedrawn,
+static_assert(CORVANTA_PICTURE_UNCHANGED == int32_t{kPictureKept} && CORVANTA_PICTURE_LISTED == int32_t{kPictureListed} &&
+                  CORVANTA_PICTURE_REDRAWN == int32_t{kPictureRedrawn},
               "picture changes");
 
 struct corvanta {

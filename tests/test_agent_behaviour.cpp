@@ -28,7 +28,7 @@ TEST(UpdateAgent, Gene33MarksTheColumnBeforeTheMove) {
     auto w = scene();
     const int32_t a = place_agent(*w, c[0], 300);
     update_agent(*w, a);
-    EXPECT_EQ(w->agents.genome[a][33], c[1]) << "column " << c[0];
+    EXPECT_EQ(w->agents.genome[a][kGenePositionMarker], c[1]) << "column " << c[0];
   }
 }
 
@@ -196,8 +196,8 @@ TEST(UpdateAgent, PlantsEveryGene4UpdatesWhileWithinGene11OfTheSite) {
     auto w = scene();
     AgentTable& t = w->agents;
     const int32_t a = place_agent(*w, 200, 200);
-    t.genome[a][4] = period;
-    t.genome[a][20] = 13;  // one cell per planting, 2 energy
+    t.genome[a][kGenePlantingPeriod] = period;
+    t.genome[a][kGenePlantingRing] = 13;  // one cell per planting, 2 energy
     std::vector<int32_t> planted;
     for (int32_t u = 1; u <= 11; ++u) {
       const float before = t.energy[a];
@@ -213,9 +213,9 @@ TEST(UpdateAgent, PlantsEveryGene4UpdatesWhileWithinGene11OfTheSite) {
   auto w = scene();
   AgentTable& t = w->agents;
   const int32_t a = place_agent(*w, 200, 200);
-  t.genome[a][11] = 300;
-  t.genome[a][4] = 2;
-  t.genome[a][20] = 13;
+  t.genome[a][kGenePlantingRadius] = 300;
+  t.genome[a][kGenePlantingPeriod] = 2;
+  t.genome[a][kGenePlantingRing] = 13;
   update_agent(*w, a);
   EXPECT_EQ(t.energy[a], 200.0f);
   EXPECT_EQ(t.plant_counter[a], 0);
@@ -226,9 +226,11 @@ TEST(UpdateAgent, PlantsEveryGene4UpdatesWhileWithinGene11OfTheSite) {
 
 TEST(UpdateAgent, ModeChangesInTheirOrder) {
   const struct {
-    int32_t mode, food;
+    AgentMode mode;
+    int32_t food;
     float energy;
-    int32_t x, y, want;
+    int32_t x, y;
+    AgentMode want;
   } cases[] = {
       {kModeHome, 6, 120, 200, 200, kModeHome},   {kModeHome, 7, 120, 200, 200, kModeForage},
       {kModeHome, 7, 200, 381, 200, kModeAway},   {kModeHome, 50, 120, 200, 200, kModeMate},
@@ -286,7 +288,7 @@ TEST(UpdateAgent, BreedsOnItsHomeCellIntoTheLowestFreeSlot) {
   // The parent's genome as it stood (gene 33 just rewritten), mutated at scale 2.
   auto expected = scene();
   quiet_genome(expected->agents.genome[1]);
-  expected->agents.genome[1][33] = 4;
+  expected->agents.genome[1][kGenePositionMarker] = 4;
   expected->random_state = state;
   EXPECT_EQ(rand_range(*expected, 0, 3), 2);
   mutate_genome(*expected, 1, 2.0f);
@@ -312,7 +314,7 @@ TEST(UpdateAgent, NoBreedingWhilePausedOrWithAFullTable) {
   EXPECT_EQ(w->random_state, 99u);  // neither the scale nor the mutation draws
   EXPECT_EQ(w->agents.food_eaten[a], 0);
   EXPECT_EQ(w->agents.mode[a], kModeForage);
-  EXPECT_EQ(w->agents.genome[1][5], 0);
+  EXPECT_EQ(w->agents.genome[1][kGeneEnergyCeiling], 0);
 }
 
 TEST(UpdateAgent, ADyingParentBreedsIntoItsOwnSlotAndTheUpdateGoesOnWithTheChild) {

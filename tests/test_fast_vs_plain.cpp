@@ -11,6 +11,7 @@
 
 #include "tests/reference/plain_world.h"
 #include "test_support.h"
+#include "world/agent_table.h"
 #include "world/frame_step.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
@@ -143,7 +144,7 @@ TEST(FastVsPlain, CrowdsAreCulledBothWaysAlike) {
       int32_t genes[kGeneCount];
       for (int32_t i = 0; i < 1100; ++i) {
         random_genome(w, genes);
-        genes[12] = 1000;
+        genes[kGeneSpecies] = 1000;
         const int32_t s = spawn_agent(w, 300 + 40 * round + i % 150, 150 + (i / 150) * 13, genes);
         if (s != kNoSlot) w.agents.mode[s] = kModeMate;
       }

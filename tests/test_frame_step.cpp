@@ -4,9 +4,11 @@
 #include <vector>
 
 #include "test_support.h"
+#include "world/agent_table.h"
 #include "world/frame_step.h"
 #include "world/genome.h"
 #include "world/sound.h"
+#include "world/world_index.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ int32_t pixels_not(const PixelBuffer& b, uint8_t value) {
 }
 
 // A world whose next frame is its first simulated one, the generator at `state`.
-std::unique_ptr<World> simulating(uint32_t state, int32_t spawn_mode) {
+std::unique_ptr<World> simulating(uint32_t state, SpawnMode spawn_mode) {
   auto w = make_world();
   set_default_gene_limits(*w);
   w->frame_count = kStartupFrames + 1;
@@ -93,7 +95,7 @@ TEST(FrameStep, WaitsOutTheStartUpThenSpawnsTheFirstAgentOnItsHome) {
   EXPECT_EQ(first.deaths, 0);
   EXPECT_EQ(first.agents_counted, 1);  // the newcomer alone
   EXPECT_EQ(first.reseeding_started, 0);  // re-seeding was on from the start
-  EXPECT_EQ(first.cull, 0);
+  EXPECT_EQ(first.cull, kCullNone);
   EXPECT_EQ(w->cells[cell_index(10, 10)], 0);
   EXPECT_EQ(pixels_not(canvas->drawing, 0), 0);  // drawn before the newcomer arrived
   Lcg g{4242};
@@ -108,7 +110,7 @@ TEST(FrameStep, WaitsOutTheStartUpThenSpawnsTheFirstAgentOnItsHome) {
   }
   EXPECT_EQ(t.pos_x[0], t.home_x[0]);
   EXPECT_EQ(t.pos_y[0], t.home_y[0]);
-  EXPECT_EQ(t.energy[0], static_cast<float>(genes[5] / 2));  // gene 5 is 117 here: 58
+  EXPECT_EQ(t.energy[0], static_cast<float>(genes[kGeneEnergyCeiling] / 2));  // 117 here: 58
   EXPECT_EQ(t.age[0], 0);
   // From here on only the pixels a draw touches change.
   EXPECT_EQ(frame_step(*w, *canvas, kSilence.data(), 99).picture, kPictureListed);
@@ -123,38 +125,43 @@ TEST(FrameStep, EarlySimulatedFramesDrawPlantingTestGenomeAndDiscardInOrder) {
   for (int32_t f = 0; f < 10; ++f) replay_reseeding_frame(g, *w, genes);
   EXPECT_EQ(w->random_state, g.state);
   EXPECT_EQ(std::memcmp(w->reseed_genome, genes, sizeof genes), 0);
-  EXPECT_EQ(w->spawn_mode, 1);
+  EXPECT_EQ(w->spawn_mode, kSpawnReseeding);
 }
 
 TEST(FrameStep, PopulationPolicyThresholds) {
+  constexpr SpawnMode kOff = kSpawnBreeding;
+  constexpr SpawnMode kOn = kSpawnReseeding;
   const struct {
-    int32_t agents, spawn_mode, want_spawn_mode;
+    int32_t agents;
+    SpawnMode spawn_mode, want_spawn_mode;
     float old_energy;
     int32_t draws;
   } cases[] = {
-      {6, 0, 1, 66, 2},     {7, 0, 0, 200, 2},    {5, 1, 1, 200, 38},    // re-seeding turns on at 6
-      {49, 1, 1, 200, 38},  {50, 1, 0, 200, 38},                         // and off above 50
-      {399, 0, 0, 200, 2},  {400, 0, 0, 200, 1},                         // the discarded draw
-      {398, 1, 0, 200, 38}, {399, 1, 0, 200, 37}, {1000, 0, 0, 200, 1},  // no cull at 1000
+      {6, kOff, kOn, 66, 2},      {7, kOff, kOff, 200, 2},    {5, kOn, kOn, 200, 38},  // re-seeding turns on at 6
+      {49, kOn, kOn, 200, 38},    {50, kOn, kOff, 200, 38},                           // and off above 50
+      {399, kOff, kOff, 200, 2},  {400, kOff, kOff, 200, 1},                          // the discarded draw
+      {398, kOn, kOff, 200, 38},  {399, kOn, kOff, 200, 37},  {1000, kOff, kOff, 200, 1},  // no cull at 1000
   };
   const uint32_t state = find_state(no_planting);
   auto canvas = make_canvas();
   for (const auto& c : cases) {
     auto w = simulating(state, c.spawn_mode);
     populate(*w, c.agents);
-    w->reseed_genome[6] = 33;  // survivors of a crash get twice the last gene 6 drawn
+    w->reseed_genome[kGeneTravelReserve] = 33;  // a crash's survivors get twice the last reserve drawn
     const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
+    const int32_t reseeded = c.spawn_mode == kOn ? 1 : 0;
     EXPECT_EQ(w->spawn_mode, c.want_spawn_mode) << c.agents << " agents";
-    EXPECT_EQ(report.agents_counted, c.agents + c.spawn_mode) << c.agents << " agents";
-    EXPECT_EQ(report.reseeding_started, c.spawn_mode == 0 && c.want_spawn_mode == 1 ? 1 : 0) << c.agents;
-    EXPECT_EQ(report.births, c.spawn_mode) << c.agents << " agents";
-    EXPECT_EQ(report.deaths + report.cull, 0) << c.agents << " agents";
+    EXPECT_EQ(report.agents_counted, c.agents + reseeded) << c.agents << " agents";
+    EXPECT_EQ(report.reseeding_started, c.spawn_mode == kOff && c.want_spawn_mode == kOn ? 1 : 0) << c.agents;
+    EXPECT_EQ(report.births, reseeded) << c.agents << " agents";
+    EXPECT_EQ(report.deaths, 0) << c.agents << " agents";
+    EXPECT_EQ(report.cull, kCullNone) << c.agents << " agents";
     EXPECT_EQ(draws_between(state, w->random_state, 100), c.draws) << c.agents << " agents";
     int32_t wrong = 0;
     for (int32_t s = 0; s < c.agents; ++s)
       wrong += !w->agents.alive[s] || w->agents.energy[s] != c.old_energy;
     EXPECT_EQ(wrong, 0) << c.agents << " agents";
-    EXPECT_EQ(alive_count(*w), c.agents + c.spawn_mode);
+    EXPECT_EQ(alive_count(*w), c.agents + reseeded);
   }
 }
 
@@ -162,7 +169,7 @@ TEST(FrameStep, MoreThan1000AgentsAreCulledAfterTheGridWasDrawn) {
   for (bool random_kind : {true, false}) {
     const uint32_t state =
         find_state([&](Lcg& g) { return no_planting(g) && (g.range(0, 2) == 1) == random_kind; });
-    auto w = simulating(state, 0);
+    auto w = simulating(state, kSpawnBreeding);
     populate(*w, 1001);
     const int32_t block[][2] = {{600, 300}, {601, 300}, {600, 301}, {601, 301}};
     for (const auto& b : block) w->cells[cell_index(b[0], b[1])] = 1;
@@ -242,7 +249,7 @@ TEST(FrameStep, ACrowdingCullSeesTheAgentReseededInTheSameFrameOnItsHome) {
     }
     return false;
   });
-  auto w = simulating(state, 1);
+  auto w = simulating(state, kSpawnReseeding);
   populate(*w, kAgents);
   auto canvas = make_canvas();
   const FrameReport report = frame_step(*w, *canvas, kSilence.data(), 0);
@@ -289,14 +296,14 @@ TEST(CullPopulation, CrowdingKeepsLowerSurvivorsAtLeast20ApartAndDoublesTheirEne
 }
 
 TEST(FrameStep, AgentsAreUpdatedAsTheLoopFindsThem) {
-  auto w = simulating(12345, 0);
+  auto w = simulating(12345, kSpawnBreeding);
   AgentTable& t = w->agents;
   const int32_t parent = place_agent(*w, 500, 200, kModeMate);  // breeds on its home cell
   t.food_eaten[parent] = 60;
   t.energy[parent] = 120.0f;
   const int32_t gap = place_agent(*w, 0, 0);
   const int32_t rival = place_agent(*w, 503, 200);
-  t.genome[rival][12] = 2000;
+  t.genome[rival][kGeneSpecies] = 2000;
   t.energy[rival] = 1.0f;
   t.alive[gap] = 0;
   auto canvas = make_canvas();
@@ -312,11 +319,11 @@ TEST(FrameStep, AgentsAreUpdatedAsTheLoopFindsThem) {
 }
 
 TEST(FrameStep, AScanSeesEarlierAgentsWhereTheyHaveJustMoved) {
-  auto w = simulating(12345, 0);
+  auto w = simulating(12345, kSpawnBreeding);
   AgentTable& t = w->agents;
   const int32_t walker = place_agent(*w, 180, 200);  // a long step home, to (200, 200)
   const int32_t rival = place_agent(*w, 209, 200);
-  t.genome[rival][12] = 2000;
+  t.genome[rival][kGeneSpecies] = 2000;
   t.energy[rival] = 149.0f;
   t.energy[walker] = 120.0f;
   auto canvas = make_canvas();
@@ -347,8 +354,8 @@ TEST(FrameStep, RandomPlantingAddressesTheDrawnRowLinearlyWithinThePlanes) {
       int32_t slot = 0, element = 0;
       return draws(g, slot, element) && c.wanted(slot, element);
     });
-    auto w = simulating(state, 0);
-    for (int32_t s = 0; s < kMaxAgents; ++s) w->agents.genome[s][23] = 13;  // plants (x + 1, y)
+    auto w = simulating(state, kSpawnBreeding);
+    for (int32_t s = 0; s < kMaxAgents; ++s) w->agents.genome[s][kGenePlantingRing + 3] = 13;  // plants (x + 1, y)
     auto canvas = make_canvas();
     frame_step(*w, *canvas, kSilence.data(), 0);
     Lcg g{state};
@@ -365,7 +372,7 @@ TEST(FrameStep, RandomPlantingAddressesTheDrawnRowLinearlyWithinThePlanes) {
 }
 
 TEST(FrameStep, FrameCountStopsAtInt32Max) {
-  auto w = simulating(5, 1);
+  auto w = simulating(5, kSpawnReseeding);
   w->frame_count = std::numeric_limits<int32_t>::max();
   auto canvas = make_canvas();
   EXPECT_EQ(frame_step(*w, *canvas, kSilence.data(), 0).births, 1);

@@ -48,8 +48,8 @@ TEST(RandomGenome, DrawsEachGeneInOrderFromItsInitialRange) {
       EXPECT_EQ(genes[i], g.range(kDefaultLimits[i][1], kDefaultLimits[i][2])) << "gene " << i;
     }
     EXPECT_EQ(w->random_state, g.state);  // fixed genes 10 and 13 still cost a draw
-    EXPECT_EQ(genes[10], 5);
-    EXPECT_EQ(genes[13], 50);
+    EXPECT_EQ(genes[kGeneWalkingCost], 5);
+    EXPECT_EQ(genes[kGeneBreedingNeed], 50);
   }
 }
 
@@ -63,9 +63,9 @@ TEST(MutateGene, DeltaFollowsTheSinglePrecisionStepTable) {
   for (const auto& c : cases) {
     const uint32_t s = find_state([&](Lcg& g) { return g.range(1, 1000) == c.d; });
     w->random_state = s;
-    w->agents.genome[3][11] = 1000;  // gene 11 runs 5..2000: no clamp in play
+    w->agents.genome[3][kGenePlantingRadius] = 1000;  // it runs 5..2000: no clamp in play
     mutate_gene(*w, 3, 11, c.amount);
-    EXPECT_EQ(w->agents.genome[3][11], 1000 + c.delta) << "amount " << c.amount << " d " << c.d;
+    EXPECT_EQ(w->agents.genome[3][kGenePlantingRadius], 1000 + c.delta) << "amount " << c.amount << " d " << c.d;
     EXPECT_EQ(draws_between(s, w->random_state, 10), 1);
   }
 }

@@ -6,6 +6,7 @@
 
 #include "test_support.h"
 #include "world/life_grid.h"
+#include "world/world_index.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/renderer.h"
+#include "world/world_index.h"
 
 namespace {
 
@@ -102,10 +103,10 @@ TEST(DrawWorld, AgentColourScalesWithEnergyOverGene6WithoutALowerBound) {
   auto canvas = make_canvas();
   for (const auto& c : cases) {
     const int32_t a = bare_agent(*w, 0, 500, 200, c.energy);
-    w->agents.genome[a][2] = 255;  // the only gene above its midpoint
-    w->agents.genome[a][3] = 80;
-    w->agents.genome[a][7] = 30;
-    w->agents.genome[a][6] = 100;
+    w->agents.genome[a][kGeneRed] = 255;  // the only gene above its midpoint
+    w->agents.genome[a][kGeneGreen] = 80;
+    w->agents.genome[a][kGeneBlue] = 30;
+    w->agents.genome[a][kGeneTravelReserve] = 100;
     draw_world(*w, canvas->drawing, canvas->background);
     EXPECT_EQ(painted(*canvas).size(), 1u);
     EXPECT_EQ(pixel(canvas->drawing, 500, 198), c.colour) << "energy " << c.energy;
@@ -118,7 +119,7 @@ TEST(DrawWorld, EachGenePaintsItsOwnSpritePixelOnlyAboveItsMidpoint) {
   fill(canvas->background, 9);
   for (int32_t g = 0; g < kGeneCount; ++g) {
     const int32_t a = bare_agent(*w, 4, 500, 200, 1.0f);
-    w->agents.genome[a][6] = 1;
+    w->agents.genome[a][kGeneTravelReserve] = 1;
     w->agents.genome[a][g] = midpoint(*w, g) + 1;
     draw_world(*w, canvas->drawing, canvas->background);
     const auto dots = painted(*canvas);
@@ -160,14 +161,14 @@ TEST(DrawWorld, LaterSlotsPaintOverEarlierOnesAndOverCellsAndTheDeadAreNotDrawn)
     const int32_t slots[] = {3, 5, 7};
     for (int32_t s : slots) {
       bare_agent(*w, s, 500, 200, 0.0f);
-      w->agents.genome[s][2] = 255;
-      w->agents.genome[s][3] = 80;
-      w->agents.genome[s][7] = 30;
-      w->agents.genome[s][6] = 100;
+      w->agents.genome[s][kGeneRed] = 255;
+      w->agents.genome[s][kGeneGreen] = 80;
+      w->agents.genome[s][kGeneBlue] = 30;
+      w->agents.genome[s][kGeneTravelReserve] = 100;
     }
     w->agents.energy[later_is_bright ? 5 : 3] = 100.0f;
     w->agents.alive[7] = 0;
-    w->agents.genome[7][7] = 250;
+    w->agents.genome[7][kGeneBlue] = 250;
     auto canvas = make_canvas();
     draw_world(*w, canvas->drawing, canvas->background);
     const Rgb top = later_is_bright ? Rgb{255, 80, 30} : Rgb{76, 24, 9};

@@ -1,6 +1,8 @@
 #include "test_support.h"
+#include "world/agent_table.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
+#include "world/world_index.h"
 
 namespace {
 
@@ -138,7 +140,7 @@ struct Pair {
     a = place_agent(*w, 94, 94, a_mates ? kModeMate : kModeForage);
     j = place_agent(*w, 94 + distance / 2, 94 + distance - distance / 2,
                     j_mates ? kModeMate : kModeHome);
-    w->agents.genome[j][12] += species_gap;
+    w->agents.genome[j][kGeneSpecies] += species_gap;
     w->agents.energy[a] = 100.0f;
     w->agents.energy[j] = 30.0f;
   }
@@ -222,7 +224,7 @@ TEST(ContactScan, ALosingScannerKeepsScanningFightingAndCounting) {
     const int32_t a = place_agent(*w, 96, 96, kModeForage);
     const int32_t strong = place_agent(*w, 95, 96);
     const int32_t weak = place_agent(*w, 96, 95);
-    t.genome[strong][12] = t.genome[weak][12] = 2000;
+    t.genome[strong][kGeneSpecies] = t.genome[weak][kGeneSpecies] = 2000;
     t.energy[a] = 10.0f;
     t.energy[strong] = 100.0f;
     t.energy[weak] = 5.0f;

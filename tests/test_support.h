@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the world's unit tests: a replica of the random generator for
-// counting and steering draws, a well-behaved genome, and heap-held canvases.
+// Helpers shared by the world's unit tests: the random generator on a state of its own
+// for counting and steering draws, a well-behaved genome, and heap-held canvases.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,18 +11,12 @@
 #include "world/world_state.h"
 #include "world_fixture.h"
 
-// A replica of the generator, so tests can predict draws without the world.
+// The world's generator on a state of its own, so tests can predict draws without a
+// world. (RandomSource's known values hold the generator itself to account.)
 struct Lcg {
   uint32_t state;
-  int32_t next() {
-    state = state * 214013u + 2531011u;
-    return static_cast<int32_t>((state >> 16) & 32767u);
-  }
-  int32_t range(int32_t a, int32_t b) {
-    const float span = static_cast<float>(b - a);
-    const int32_t r = next();
-    return a + to_int32(r / 32767.0 * span);
-  }
+  int32_t next() { return lcg_next(state); }
+  int32_t range(int32_t a, int32_t b) { return lcg_range(state, a, b); }
 };
 
 // Draws that take the generator from `from` to `to`; -1 when not within `limit`.
@@ -59,7 +53,7 @@ inline void quiet_genome(int32_t g[kGeneCount]) {
 }
 
 // Spawns a quiet agent at (x, y) in the given mode; returns its slot.
-inline int32_t place_agent(World& w, int32_t x, int32_t y, int32_t mode = kModeHome) {
+inline int32_t place_agent(World& w, int32_t x, int32_t y, AgentMode mode = kModeHome) {
   int32_t genes[kGeneCount];
   quiet_genome(genes);
   const int32_t slot = spawn_agent(w, x, y, genes);

@@ -10,10 +10,12 @@
 #include "tests/reference/plain_world.h"
 #include "test_support.h"
 #include "world/agent_behaviour.h"
+#include "world/agent_table.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
 #include "world/world_check.h"
+#include "world/world_index.h"
 
 namespace {
 
@@ -407,10 +409,10 @@ TEST(CheckIndex, NamesTheFirstDifferenceOfEachIndex) {
       {[](World& w) { w.index.food.column_segment[101][6] = 2; },
        "food column_segment[101][6] is 2, the grid gives 3"},
       {[](World& w) { w.agents.pos_x[1] = 500; }, "buckets slot 1 at (500, 20) is in bucket 83, its position gives 89"},
-      {[](World& w) { w.index.buckets.linked_in[1] = 0; }, "buckets bucket 83 lists slot 1, not linked in this build"},
+      {[](World& w) { w.index.buckets.linked_in[1] = 0; }, "buckets bucket 83 lists slot 1, not linked in this generation"},
       {[](World& w) { w.index.buckets.prev[0] = 1; }, "buckets slot 0's prev is 1, its list gives -1"},
       {[](World& w) { w.index.buckets.next[0] = 0; }, "buckets slot 0's prev is -1, its list gives 0"},
-      {[](World& w) { w.index.buckets.head[83] = -1; }, "buckets link 2 slots in this build, their lists hold 1"},
+      {[](World& w) { w.index.buckets.head[83] = -1; }, "buckets link 2 slots in this generation, their lists hold 1"},
   };
   for (const Damage& d : cases) {
     Grids grids;

@@ -103,7 +103,7 @@ TEST(WorldStream, EveryFieldLandsAtItsOffset) {
   auto world = make_world();
   World& w = *world;
   w.frame_count = 0x01020304;
-  w.spawn_mode = 0;
+  w.spawn_mode = kSpawnBreeding;  // the modes go in as the integers they stand for
   w.random_state = 0xdeadbeefu;
   w.sound_level = 153.0f;
   w.background_level = -2.5f;
@@ -127,7 +127,7 @@ TEST(WorldStream, EveryFieldLandsAtItsOffset) {
   a.pos_y[2] = 42;
   a.target_x[3] = 43;
   a.target_y[4] = 44;
-  a.mode[5] = 3;
+  a.mode[5] = kModeMate;
   a.energy[6] = 1.5f;
   a.age[7] = 47;
   a.food_eaten[8] = 48;
@@ -319,6 +319,23 @@ TEST(ReadWorldStream, RefusesWrongSizeOrTagAndLeavesTheWorldAlone) {
   s[3] = '2';
   EXPECT_FALSE(read_world_stream(*target, s.data(), s.size()));
   EXPECT_EQ(world_digest(*target), before);
+}
+
+// The modes are enums in the World but int32s in the stream: values that name no mode
+// load as they are (check_world is the one to object) and write back the same bytes.
+TEST(ReadWorldStream, ModesThatNameNothingLoadAsTheyAre) {
+  auto source = make_world();
+  std::vector<uint8_t> s = stream_of(*source);
+  const auto put = [&s](size_t offset, uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[offset + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(offset_of("spawn_mode"), 9);
+  put(offset_of("mode", 5), 0xfffffff9u);  // -7
+  auto loaded = make_world();
+  ASSERT_TRUE(read_world_stream(*loaded, s.data(), s.size()));
+  EXPECT_EQ(static_cast<int32_t>(loaded->spawn_mode), 9);
+  EXPECT_EQ(static_cast<int32_t>(loaded->agents.mode[5]), -7);
+  EXPECT_TRUE(stream_of(*loaded) == s);
 }
 
 // A world loaded from a snapshot must go on exactly as the world it was taken from:

@@ -7,6 +7,17 @@ find_program(NODE_EXECUTABLE node)
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Release")
   return()
 endif()
+
+# The page's server (tools/web.sh serves with it): a few requests, no browser, so it
+# runs with the release tests (CTest label "web-server").
+if(NODE_EXECUTABLE)
+  add_test(NAME web_server_answers_bad_requests COMMAND ${NODE_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/serve_tests.mjs)
+else()
+  add_test(NAME web_server_answers_bad_requests
+    COMMAND ${CMAKE_COMMAND} -E echo "serve_tests: skipped: node not found (tools/install-deps.sh web installs it)")
+endif()
+set_tests_properties(web_server_answers_bad_requests PROPERTIES TIMEOUT 60 LABELS web-server
+  SKIP_REGULAR_EXPRESSION "serve_tests: skipped")
 if(NOT NODE_EXECUTABLE OR NOT TARGET play_make_track)
   message(STATUS "node or the audio module missing: the web page's tests are not registered")
   return()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only when missing, in
-# groups:
+# groups; the arguments name the groups to install, and none means all of them:
+#   tools/install-deps.sh [GROUP...]     e.g. tools/install-deps.sh native windows
 #   native    the Linux build and its tests (must install)
 #   windows   the mingw-w64 cross build of the plug-in (must install)
 #   wine      Wine with its 32-bit half, to run the plug-in's tests on this machine
@@ -38,6 +39,26 @@ cross=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user emscripten nodejs nod
 # MIME types, and debootstrap for the fresh root the packages are installed into.
 packaging=(dpkg-dev file binutils lintian desktop-file-utils shared-mime-info man-db debootstrap)
 
+all_groups=(native windows wine emulated play web cross packaging)
+[ $# -gt 0 ] || set -- "${all_groups[@]}"
+declare -A asked=()
+for group in "$@"; do
+  case " ${all_groups[*]} " in
+    *" $group "*) asked[$group]=1 ;;
+    *) echo "install-deps: no group '$group' (the groups: ${all_groups[*]})" >&2; exit 2 ;;
+  esac
+done
+is_asked() { [ -n "${asked[$1]:-}" ]; }
+# The packages of the groups asked for, one a line.
+asked_packages() {
+  local group
+  for group in "${all_groups[@]}"; do
+    is_asked "$group" || continue
+    local -n packages=$group
+    printf '%s\n' "${packages[@]}"
+  done
+}
+
 missing_of() {
   local p
   for p in "$@"; do
@@ -67,23 +88,29 @@ web_packages() {
   rm -f "$log"
 }
 
+# Only Wine's 32-bit half needs the i386 architecture.
 need_i386=
-dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+if is_asked wine; then
+  dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
+fi
+web_group_packages() { ! is_asked web || web_packages; }
 
-all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${play[@]}" "${web[@]}" "${cross[@]}" "${packaging[@]}")
+mapfile -t wanted < <(asked_packages)
+all_missing=$(missing_of "${wanted[@]}")
 if [ -z "$all_missing" ] && [ -z "$need_i386" ]; then
-  web_packages
+  web_group_packages
   exit 0
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  required_missing=$(missing_of "${native[@]}" "${windows[@]}")
+  required_missing=$(if is_asked native; then missing_of "${native[@]}"; fi
+                     if is_asked windows; then missing_of "${windows[@]}"; fi)
   if [ -n "$required_missing" ]; then
     echo "install-deps: missing packages" $required_missing "; run as root to install them" >&2
     exit 2
   fi
   echo "install-deps: not root, so not installing" $all_missing "(the Wine, capture, web and cross tests use what is here)" >&2
-  web_packages
+  web_group_packages
   exit 0
 fi
 
@@ -95,15 +122,20 @@ fi
 # suite) while every other list is fine; the packages may still install.
 update_log=$(mktemp)
 trap 'rm -f "$update_log"' EXIT
-if ! apt-get update -qq >"$update_log" 2>&1; then
-  reason=$(grep -m1 -E '^(E|W): Failed to fetch' "$update_log" || grep -m1 -E '^(E|W):' "$update_log" || echo "exit status $?")
+update_status=0
+apt-get update -qq >"$update_log" 2>&1 || update_status=$?
+if [ "$update_status" -ne 0 ]; then
+  reason=$(grep -m1 -E '^(E|W): Failed to fetch' "$update_log" || grep -m1 -E '^(E|W):' "$update_log" ||
+           echo "exit status $update_status")
   echo "install-deps: apt-get update left a list out, going on: ${reason#*: }" >&2
 fi
 
-# install_group GROUP required|optional APT_OPTIONS PACKAGE...: installs what of the group is missing.
+# install_group GROUP required|optional APT_OPTIONS PACKAGE...: installs what of the
+# group is missing, if the group was asked for.
 install_group() {
   local group=$1 required=$2 options=$3 log missing
   shift 3
+  is_asked "$group" || return 0
   missing=$(missing_of "$@")
   [ -n "$missing" ] || return 0
   echo "install-deps: $group: installing" $missing >&2
@@ -136,6 +168,6 @@ install_group emulated optional --no-install-recommends "${emulated[@]}"
 # The server alone, without the desktop's sound settings and Bluetooth modules.
 install_group play optional --no-install-recommends "${play[@]}"
 install_group web optional "" "${web[@]}"
-web_packages
+web_group_packages
 install_group cross optional --no-install-recommends "${cross[@]}"
 install_group packaging optional --no-install-recommends "${packaging[@]}"

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 port=${1:-8040}
 if ! command -v emcc >/dev/null 2>&1 || ! command -v node >/dev/null 2>&1; then
   echo "web: Emscripten and Node.js are needed; installing them" >&2
-  tools/install-deps.sh
+  tools/install-deps.sh native web
 fi
 export NODE_PATH=/usr/share/nodejs  # where Debian's Emscripten finds acorn
 cmake --preset web >/dev/null

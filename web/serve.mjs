@@ -18,7 +18,15 @@ export function serve(root, { port = 0, mounts = [] } = {}) {
   const table = [...mounts, ['/', root]].sort((a, b) => b[0].length - a[0].length);
   const requests = [];
   const server = createServer((req, res) => {
-    const path = decodeURIComponent(new URL(req.url, 'http://x').pathname);
+    // A malformed escape (%E0%A4%A) is the asker's mistake: it gets 400, and the
+    // server goes on serving everyone else.
+    let path;
+    try {
+      path = decodeURIComponent(new URL(req.url, 'http://x').pathname);
+    } catch {
+      res.writeHead(400, { 'Content-Type': 'text/plain' }).end('bad request\n');
+      return;
+    }
     requests.push(path);
     const [prefix, folder] = table.find(([p]) => path.startsWith(p));
     const base = resolve(folder);

@@ -1,22 +1,37 @@
 #include "world/agent_behaviour.h"
 
+#include "world/agent_table.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/senses.h"
+#include "world/world_index.h"
 
 // Each step reads the agent's fields from the table rather than from values cached by
 // an earlier step: an agent that breeds after dying can hand its own slot to its
 // child, and the rest of the turn then acts on the child.
 namespace {
 
-// Below this radius a forager searches at every update; at kFailedSearchRadius its
-// next failure kills it.
-constexpr int32_t kPacedSearchRadius = 50;
-constexpr int32_t kFailedSearchRadius = 1000;
-// The radius stops wearing down once it is this small.
-constexpr int32_t kLeastWornRadius = 20;
-// A child is born this far up and to the left of its parent, on both axes.
+// A search wider than kBaseSearchRadius (world_constants.h) is followed by a pause of
+// this many updates for every kPausePerCells cells of radius.
+constexpr int32_t kPauseUpdates = 20;
+constexpr int32_t kPausePerCells = 1000;
+// A child is born this many cells up and to the left of its parent, on both axes.
 constexpr int32_t kChildOffset = 5;
+// A child's genes mutate by a scale drawn from 0 to this, in gene steps.
+constexpr int32_t kWidestMutationScale = 3;
+// The position marker gene holds which of this many equal parts of the grid's width
+// the agent stands in (0 to 8 on the grid).
+constexpr int32_t kMarkerParts = 9;
+// A genome whose energy ceiling lies this much energy or less above its travel reserve
+// cannot work.
+constexpr int32_t kUnworkableEnergyGap = 10;
+// The walking cost gene counts sixtieths of energy per cell stepped.
+constexpr double kWalkingCostUnitsPerEnergy = 60.0;
+// A home agent turns mate once it has eaten more than one part in this many of its
+// breeding need; a mate with less than the whole of it forages again.
+constexpr double kBreedingNeedParts = 8.0;
+// Energy a planting costs for every cell whose count it forces.
+constexpr int32_t kPlantingCostPerCell = 2;
 
 // This update's move: the distances to the target before it and the steps taken.
 struct Walk {
@@ -24,15 +39,15 @@ struct Walk {
   int32_t step_x, step_y;
 };
 
-// Gene 33 records which ninth of the grid's width the agent stands in. The product
-// needs 64 bits only far off the grid, and a 32-bit build divides 64 bits in a
-// library call.
+// The position marker gene from the column. The product needs 64 bits only far off the
+// grid, and a 32-bit build divides 64 bits in a library call.
 inline void mark_position(AgentTable& t, int32_t a) {
   const int32_t x = t.pos_x[a];
-  constexpr int32_t kNineFits = INT32_MAX / 9;
+  constexpr int32_t kProductFits = INT32_MAX / kMarkerParts;
   t.genome[a][kGenePositionMarker] =
-      x >= -kNineFits && x <= kNineFits ? x * 9 / kWorldWidth
-                                        : static_cast<int32_t>(static_cast<int64_t>(x) * 9 / kWorldWidth);
+      x >= -kProductFits && x <= kProductFits
+          ? x * kMarkerParts / kWorldWidth
+          : static_cast<int32_t>(static_cast<int64_t>(x) * kMarkerParts / kWorldWidth);
 }
 
 // A genome that cannot work: an energy ceiling too close to the travel reserve, a
@@ -41,7 +56,7 @@ inline void check_genome(World& world, int32_t a) {
   const AgentTable& t = world.agents;
   const int32_t* g = t.genome[a];
   const int32_t roaming = g[kGeneHomeRadius] + g[kGeneRoamingMargin];
-  if (g[kGeneEnergyCeiling] - g[kGeneTravelReserve] <= 10) agent_dies(world, a);
+  if (g[kGeneEnergyCeiling] - g[kGeneTravelReserve] <= kUnworkableEnergyGap) agent_dies(world, a);
   if (roaming > g[kGenePlantingRadius]) agent_dies(world, a);
   if (city_distance(t.home_x[a], t.home_y[a], t.away_x[a], t.away_y[a]) < roaming) agent_dies(world, a);
 }
@@ -65,7 +80,8 @@ inline int32_t pace_search(World& world, int32_t a) {
     t.pause_count[a] = 0;
     found = t.mode[a] == kModeForage ? find_food(world, a) : 0;
   }
-  t.pause_length[a] = t.search_radius[a] > kPacedSearchRadius ? t.search_radius[a] * 20 / 1000 : 0;
+  t.pause_length[a] =
+      t.search_radius[a] > kBaseSearchRadius ? t.search_radius[a] * kPauseUpdates / kPausePerCells : 0;
   return found;
 }
 
@@ -73,20 +89,21 @@ inline int32_t pace_search(World& world, int32_t a) {
 // already had.
 inline void widen_search_or_die(World& world, int32_t a) {
   AgentTable& t = world.agents;
-  if (t.search_radius[a] >= kFailedSearchRadius) {
+  if (t.search_radius[a] >= kWidestSearchRadius) {
     agent_dies(world, a);
   } else {
-    t.search_radius[a] = kFailedSearchRadius;
+    t.search_radius[a] = kWidestSearchRadius;
   }
 }
 
 // The breeding itself costs the parent nothing but the food it gathered. The child's
-// genes mutate by a scale of 0 to 3; no scale is drawn when the table is full.
+// genes mutate by a scale of 0 to kWidestMutationScale; no scale is drawn when the
+// table is full.
 inline void breed(World& world, int32_t a) {
   AgentTable& t = world.agents;
   const int32_t child = spawn_agent(world, t.pos_x[a] - kChildOffset, t.pos_y[a] - kChildOffset, t.genome[a]);
   if (child != kNoSlot) {
-    const int32_t scale = rand_range(world, 0, 3);
+    const int32_t scale = rand_range(world, 0, kWidestMutationScale);
     mutate_genome(world, child, static_cast<float>(scale));
   }
   t.food_eaten[a] = 0;
@@ -96,7 +113,7 @@ inline void breed(World& world, int32_t a) {
 // and breeds once it stands there. A forager keeps the target its search set.
 inline void choose_target(World& world, int32_t a, int32_t found) {
   AgentTable& t = world.agents;
-  const int32_t mode = t.mode[a];
+  const AgentMode mode = t.mode[a];
   if (mode == kModeHome) {
     t.target_x[a] = t.home_x[a];
     t.target_y[a] = t.home_y[a];
@@ -127,7 +144,7 @@ inline Walk walk_toward_target(World& world, int32_t a) {
   if (t.target_x[a] < t.pos_x[a]) t.pos_x[a] -= w.step_x;
   agent_buckets_place(world, a);
   // The radius wears down by the steps taken, whether or not the agent moved.
-  if (t.search_radius[a] > kLeastWornRadius) t.search_radius[a] -= w.step_x + w.step_y;
+  if (t.search_radius[a] > kLeastWornSearchRadius) t.search_radius[a] -= w.step_x + w.step_y;
   return w;
 }
 
@@ -141,7 +158,7 @@ inline void eat_or_pay_for_walking(World& world, int32_t a, const Walk& w) {
     // Wrapping, as the counter would on the machine: fights can leave it anywhere.
     t.food_eaten[a] = static_cast<int32_t>(static_cast<uint32_t>(t.food_eaten[a]) + static_cast<uint32_t>(n));
   } else if (t.energy[a] > 0.0f) {
-    const double cost = (w.step_x + w.step_y) * (t.genome[a][kGeneWalkingCost] / 60.0);
+    const double cost = (w.step_x + w.step_y) * (t.genome[a][kGeneWalkingCost] / kWalkingCostUnitsPerEnergy);
     t.energy[a] = t.energy[a] - static_cast<float>(cost);
   }
 }
@@ -153,7 +170,7 @@ inline void plant_near_site(World& world, int32_t a, const Walk& w) {
   if ((t.mode[a] != kModeHome && t.mode[a] != kModeAway) || w.dx + w.dy >= t.genome[a][kGenePlantingRadius]) return;
   if (t.plant_counter[a] == 0) {
     const int32_t n = plant_at(world, t.pos_x[a], t.pos_y[a], a);
-    t.energy[a] = t.energy[a] - static_cast<float>(2 * n);
+    t.energy[a] = t.energy[a] - static_cast<float>(kPlantingCostPerCell * n);
   }
   t.plant_counter[a] += 1;
   if (t.plant_counter[a] >= t.genome[a][kGenePlantingPeriod]) t.plant_counter[a] = 0;
@@ -163,7 +180,7 @@ inline void plant_near_site(World& world, int32_t a, const Walk& w) {
 // other in one update.
 inline void change_mode(AgentTable& t, int32_t a) {
   const int32_t* g = t.genome[a];
-  if (t.mode[a] == kModeHome && t.food_eaten[a] > g[kGeneBreedingNeed] / 8.0) t.mode[a] = kModeMate;
+  if (t.mode[a] == kModeHome && t.food_eaten[a] > g[kGeneBreedingNeed] / kBreedingNeedParts) t.mode[a] = kModeMate;
   if (t.mode[a] == kModeMate && t.food_eaten[a] < g[kGeneBreedingNeed]) t.mode[a] = kModeForage;
   if (t.mode[a] == kModeForage && static_cast<double>(t.energy[a]) >= g[kGeneEnergyCeiling]) t.mode[a] = kModeHome;
   const int32_t from_home = city_distance(t.pos_x[a], t.pos_y[a], t.home_x[a], t.home_y[a]);

@@ -1,9 +1,11 @@
 #include "world/frame_step.h"
 
 #include "world/agent_behaviour.h"
+#include "world/agent_table.h"
 #include "world/genome.h"
 #include "world/life_grid.h"
 #include "world/sound.h"
+#include "world/world_index.h"
 
 namespace {
 
@@ -66,7 +68,7 @@ void reseed_one(World& world) {
 // given, so it stays.
 void start_reseeding(World& world) {
   AgentTable& t = world.agents;
-  world.spawn_mode = 1;
+  world.spawn_mode = kSpawnReseeding;
   const float energy = static_cast<float>(2 * world.reseed_genome[kGeneTravelReserve]);
   for (int32_t i = 0; i < kMaxAgents; ++i) {
     if (t.alive[i] == 1) t.energy[i] = energy;
@@ -76,7 +78,7 @@ void start_reseeding(World& world) {
 // Re-seeding, the discarded draw, and the thresholds that start and stop re-seeding
 // and cull, in that order, all by the frame's count rather than a census.
 void apply_population_policy(World& world, int32_t agent_count, FrameReport& report) {
-  if (world.spawn_mode == 1) {
+  if (world.spawn_mode == kSpawnReseeding) {
     reseed_one(world);
     // Counted whether or not the table had a free slot, as it always has been: the
     // count drives the thresholds below, and a full table never re-seeds anyway.
@@ -85,13 +87,13 @@ void apply_population_policy(World& world, int32_t agent_count, FrameReport& rep
   // A draw whose value nobody uses. Kept on purpose: it advances the random sequence,
   // and every recorded world depends on where that sequence stands.
   if (agent_count < kDiscardedDrawBelow) rand_range(world, 0, 500);
-  if (agent_count <= kReseedAtOrBelow && world.spawn_mode != 1) {
+  if (agent_count <= kReseedAtOrBelow && world.spawn_mode != kSpawnReseeding) {
     start_reseeding(world);
     report.reseeding_started = 1;
   }
-  if (agent_count > kReseedUntilAbove) world.spawn_mode = 0;
+  if (agent_count > kReseedUntilAbove) world.spawn_mode = kSpawnBreeding;
   if (agent_count > kCullAbove) {
-    const int32_t kind = rand_range(world, 0, 2) == 1 ? kCullRandom : kCullCrowding;
+    const CullKind kind = rand_range(world, 0, 2) == 1 ? kCullRandom : kCullCrowding;
     cull_population(world, kind);
     report.cull = kind;
   }
@@ -100,7 +102,7 @@ void apply_population_policy(World& world, int32_t agent_count, FrameReport& rep
 
 }  // namespace
 
-void cull_population(World& world, int32_t kind) {
+void cull_population(World& world, CullKind kind) {
   AgentTable& t = world.agents;
   if (kind == kCullCrowding) {
     // Killing is the same whatever the order within one survivor's neighbourhood,

@@ -3,8 +3,13 @@
 #include "world/renderer.h"
 #include "world/world_state.h"
 
-constexpr int32_t kCullRandom = 1;
-constexpr int32_t kCullCrowding = 2;
+// How a frame thinned out its population, if it did.
+enum CullKind : int32_t {
+  kCullNone = 0,
+  kCullRandom = 1,    // each agent spared by a draw, about one in nine
+  kCullCrowding = 2,  // no two survivors close together
+};
+
 // Frames whose starting frame_count is at most this only analyse sound.
 constexpr int32_t kStartupFrames = 150;
 
@@ -16,19 +21,21 @@ constexpr int32_t kCullAbove = 1000;        // more than this are culled
 constexpr int32_t kDiscardedDrawBelow = 400;  // below this one draw is made and dropped
 
 // What frame_step did to the picture.
-constexpr int32_t kPictureKept = 0;    // nothing drawn: the canvas holds what it held
-constexpr int32_t kPictureListed = 1;  // drawn; only the pixels for_each_changed_pixel
-                                       // visits can differ from the last picture drawn
-constexpr int32_t kPictureRedrawn = 2;  // drawn; any pixel may differ
+enum PictureOutcome : int32_t {
+  kPictureKept = 0,     // nothing drawn: the canvas holds what it held
+  kPictureListed = 1,   // drawn; only the pixels for_each_changed_pixel visits can
+                        // differ from the last picture drawn
+  kPictureRedrawn = 2,  // drawn; any pixel may differ
+};
 
 // What one frame did, for whoever shows the picture or keeps statistics.
 struct FrameReport {
-  int32_t picture;            // kPictureKept, kPictureListed or kPictureRedrawn
+  PictureOutcome picture;
   int32_t births;             // agents spawned, by breeding and by re-seeding
   int32_t deaths;             // agents that died: in their turn, in a fight, in a cull
   int32_t agents_counted;     // the count the population policy went by
   int32_t reseeding_started;  // 1 when the population fell low enough to re-seed
-  int32_t cull;               // kCullRandom or kCullCrowding when the frame culled, else 0
+  CullKind cull;              // kCullNone unless the frame culled
 };
 
 // Runs one frame. spectrum: 1152 bytes, channel 0 first. seed: taken by the random
@@ -38,4 +45,4 @@ FrameReport frame_step(World& world, Canvas& canvas, const uint8_t* spectrum, ui
 // Thins out the population, wipes the grid and doubles the survivors' energy. The
 // crowding kind asks the buckets, so it runs inside a frame step (or after
 // agent_buckets_build).
-void cull_population(World& world, int32_t kind);
+void cull_population(World& world, CullKind kind);

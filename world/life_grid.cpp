@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "world/platform.h"
+#include "world/world_index.h"
 
 
 namespace {

@@ -2,8 +2,18 @@
 
 #include <cstring>
 
+#include "world/agent_table.h"
 #include "world/platform.h"
+#include "world/world_index.h"
 
+// Live cells are drawn in the blue of the background level (sound.h), and only while
+// that level is above this: at full loudness the picture shows the agents alone.
+constexpr float kCellsShownAbove = 0.2f;
+
+// An agent's brightness is kDimmest with no energy and rises by kBrightnessPerReserve
+// for each travel reserve's worth of energy, to at most 1 (at the reserve itself).
+constexpr double kDimmest = 0.3;
+constexpr double kBrightnessPerReserve = 0.7;
 
 void canvas_load_state(Canvas& canvas) {
   std::memset(canvas.drawing.rgb, 255, sizeof(canvas.drawing.rgb));
@@ -27,8 +37,14 @@ static inline uint8_t cell_blue(const World& world) {
   return static_cast<uint8_t>(to_int32(world.background_level) & 0xFF);
 }
 
-// A sprite covers 6 x 6 pixels from two left of and two above the agent's position,
-// gene g at column g % 6 and row g / 6.
+// A sprite covers kSpriteSide x kSpriteSide pixels from kSpriteLead left of and above
+// the agent's position to kSpriteTrail right of and below it, gene g at column
+// g % kSpriteSide and row g / kSpriteSide.
+constexpr int32_t kSpriteSide = 6;
+constexpr int32_t kSpriteLead = 2;
+constexpr int32_t kSpriteTrail = kSpriteSide - 1 - kSpriteLead;
+static_assert(kSpriteSide * kSpriteSide == kGeneCount, "one pixel a gene");
+
 struct SpritePixel {
   int32_t dx, dy, offset;  // offset: bytes from the sprite's upper-left pixel
 };
@@ -40,7 +56,9 @@ struct SpriteTable {
 static constexpr SpriteTable sprite_table() {
   SpriteTable table{};
   for (int32_t gene = 0; gene < kGeneCount; ++gene) {
-    table.pixel[gene] = {gene % 6 - 2, gene / 6 - 2, ((gene / 6) * kWorldWidth + gene % 6) * 3};
+    const int32_t column = gene % kSpriteSide;
+    const int32_t row = gene / kSpriteSide;
+    table.pixel[gene] = {column - kSpriteLead, row - kSpriteLead, (row * kWorldWidth + column) * 3};
   }
   return table;
 }
@@ -100,7 +118,8 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     }
     if (t.alive[a] == 0) continue;
     const int32_t* g = t.genome[a];
-    float brightness = static_cast<float>(static_cast<double>(t.energy[a]) / g[kGeneTravelReserve] * 0.7 + 0.3);
+    float brightness =
+        static_cast<float>(static_cast<double>(t.energy[a]) / g[kGeneTravelReserve] * kBrightnessPerReserve + kDimmest);
     if (brightness > 1.0f) brightness = 1.0f;
     const uint8_t r = static_cast<uint8_t>(to_int32(g[kGeneRed] * static_cast<double>(brightness)) & 0xFF);
     const uint8_t gr = static_cast<uint8_t>(to_int32(g[kGeneGreen] * static_cast<double>(brightness)) & 0xFF);
@@ -113,9 +132,10 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
     shown_genes(g, threshold, shown);
     const int32_t px = t.pos_x[a];
     const int32_t py = t.pos_y[a];
-    if (px >= 2 && px < kWorldWidth - 3 && py >= 2 && py < kWorldHeight - 3) {
+    if (px >= kSpriteLead && px < kWorldWidth - kSpriteTrail && py >= kSpriteLead &&
+        py < kWorldHeight - kSpriteTrail) {
       // The whole sprite is on the picture.
-      const int32_t corner = ((py - 2) * kWorldWidth + (px - 2)) * 3;
+      const int32_t corner = ((py - kSpriteLead) * kWorldWidth + (px - kSpriteLead)) * 3;
       for (int32_t half = 0; half < 2; ++half) {
         for (uint32_t genes = shown[half]; genes != 0; genes &= genes - 1) {
           const int32_t offset = corner + kSprite.pixel[32 * half + __builtin_ctz(genes)].offset;
@@ -142,7 +162,7 @@ static void draw_agents(const World& world, PixelBuffer& buffer, Mark mark) {
 void draw_world(const World& world, PixelBuffer& buffer, const PixelBuffer& background) {
   std::memcpy(buffer.rgb, background.rgb, sizeof(buffer.rgb));
 
-  if (world.background_level > 0.2f) {
+  if (world.background_level > kCellsShownAbove) {
     const uint8_t blue = cell_blue(world);
     for (int32_t x = 1; x < kWorldWidth - 1; ++x) {
       const int32_t* column = world.cells + x * kWorldHeight;
@@ -295,7 +315,7 @@ void draw_world_tracked(const World& world, Canvas& canvas) {
 
   // The live cells' pixels go on the list first, row by row so that the picture is
   // then written in memory order.
-  if (world.background_level > 0.2f) {
+  if (world.background_level > kCellsShownAbove) {
     const uint8_t blue = cell_blue(world);
     uint8_t* rgb = &buffer.rgb[0][0][0];
     for (int32_t y = 1; y < kWorldHeight - 1; ++y) {

@@ -1,6 +1,14 @@
 #include "world/senses.h"
 
+#include "world/agent_table.h"
+#include "world/world_index.h"
+
 namespace {
+
+// Two agents whose species genes differ by at most kMatesSpeciesGap may pass as mates;
+// two that differ by more than kRivalsSpeciesGap fight.
+constexpr int64_t kMatesSpeciesGap = 100;
+constexpr int64_t kRivalsSpeciesGap = 20;
 
 inline bool try_claim(World& world, int32_t agent, int32_t x, int32_t y) {
   const int32_t e = cell_index(x, y);
@@ -113,10 +121,10 @@ static inline void meet(World& world, int32_t a, int32_t j) {
   // Widened: a gene written from outside the limits must not overflow the difference.
   int64_t g = static_cast<int64_t>(t.genome[a][kGeneSpecies]) - t.genome[j][kGeneSpecies];
   if (g < 0) g = -g;
-  const bool mates = g <= 100 && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
+  const bool mates = g <= kMatesSpeciesGap && t.mode[a] == kModeMate && t.mode[j] == kModeMate;
   if (!mates) {
     t.crowd[a] += 1;
-    if (g > 20) {
+    if (g > kRivalsSpeciesGap) {
       const double fullness_a = static_cast<double>(t.energy[a]) / t.genome[a][kGeneEnergyCeiling];
       const double fullness_j = static_cast<double>(t.energy[j]) / t.genome[j][kGeneEnergyCeiling];
       const int32_t winner = fullness_j > fullness_a ? j : a;

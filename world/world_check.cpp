@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "world/agent_table.h"
+#include "world/sound.h"
+#include "world/world_index.h"
+
 // Builds made for finding faults check the indexes along with the rest of the world:
 // every Debug build, and the fuzz targets, which define the macro themselves.
 #if !defined(NDEBUG) && !defined(CORVANTA_CHECK_INDEXES)
@@ -12,9 +16,14 @@
 
 namespace {
 
-// The lowest a search radius can fall: it wears down only while above 20, by at most
-// two long steps of the longest gene 9.
-constexpr int32_t kLowestSearchRadius = 21 - 2 * 40;
+// The longest long step the default gene limits allow (gene_max of kGeneLongStep), in
+// cells.
+constexpr int32_t kLongestStep = 40;
+// The lowest a search radius can fall: it wears down only while above
+// kLeastWornSearchRadius, by at most one longest step along each axis.
+constexpr int32_t kLowestSearchRadius = kLeastWornSearchRadius + 1 - 2 * kLongestStep;
+// A band's sum is that of its bins' spectrum bytes.
+constexpr int32_t kHighestBandSum = kBandBins * 255;
 
 template <typename... Args>
 bool fail(WorldCheck& check, const char* format, Args... args) {
@@ -39,17 +48,21 @@ bool check_planes(const World& w, WorldCheck& c) {
 
 bool check_sound(const World& w, WorldCheck& c) {
   for (int32_t i = 0; i < kBandCount; ++i) {
-    if (w.band_sum[i] < 0 || w.band_sum[i] > 2550) return fail(c, "band_sum[%d] = %d", i, w.band_sum[i]);
+    if (w.band_sum[i] < 0 || w.band_sum[i] > kHighestBandSum) {
+      return fail(c, "band_sum[%d] = %d", i, w.band_sum[i]);
+    }
     if (w.band_peak[i] < 0) return fail(c, "band_peak[%d] = %d", i, w.band_peak[i]);
     if (w.band_stale[i] < 0) return fail(c, "band_stale[%d] = %d", i, w.band_stale[i]);
   }
-  if (!(w.sound_level >= 0.0f && w.sound_level <= 255.0f)) {
+  if (!(w.sound_level >= 0.0f && w.sound_level <= kHighestSoundLevel)) {
     return fail(c, "sound_level = %g", static_cast<double>(w.sound_level));
   }
-  if (!(w.background_level >= 0.0f && w.background_level <= 255.0f)) {
+  if (!(w.background_level >= 0.0f && w.background_level <= kHighestSoundLevel)) {
     return fail(c, "background_level = %g", static_cast<double>(w.background_level));
   }
-  if (w.spawn_mode != 0 && w.spawn_mode != 1) return fail(c, "spawn_mode = %d", w.spawn_mode);
+  if (w.spawn_mode != kSpawnBreeding && w.spawn_mode != kSpawnReseeding) {
+    return fail(c, "spawn_mode = %d", static_cast<int32_t>(w.spawn_mode));
+  }
   if (w.frame_count < 0) return fail(c, "frame_count = %d", w.frame_count);
   return true;
 }
@@ -60,7 +73,9 @@ bool site_row(int32_t y) { return y >= kSiteLowest && y <= kSiteHighestRow; }
 bool check_agent(const World& w, int32_t s, WorldCheck& c) {
   const AgentTable& t = w.agents;
   if (t.alive[s] != 0 && t.alive[s] != 1) return fail(c, "alive slot %d = %d", s, t.alive[s]);
-  if (t.mode[s] < kModeForage || t.mode[s] > kModeMate) return fail(c, "mode slot %d = %d", s, t.mode[s]);
+  if (t.mode[s] < kModeForage || t.mode[s] > kModeMate) {
+    return fail(c, "mode slot %d = %d", s, static_cast<int32_t>(t.mode[s]));
+  }
   if (t.alive[s] == 0) return true;
   // Gene limits hold from the first frame on; the position marker is rewritten from
   // the position every update and may stand outside them.
@@ -73,7 +88,7 @@ bool check_agent(const World& w, int32_t s, WorldCheck& c) {
       }
     }
   }
-  if (t.search_radius[s] < kLowestSearchRadius || t.search_radius[s] > 1000) {
+  if (t.search_radius[s] < kLowestSearchRadius || t.search_radius[s] > kWidestSearchRadius) {
     return fail(c, "search_radius slot %d = %d", s, t.search_radius[s]);
   }
   const int32_t period = t.genome[s][kGenePlantingPeriod] > 1 ? t.genome[s][kGenePlantingPeriod] : 1;
@@ -89,9 +104,6 @@ bool check_agent(const World& w, int32_t s, WorldCheck& c) {
 }
 
 // ---- indexes ----
-
-// Element offsets of the eight cells around a cell; one that leaves the plane is dead.
-constexpr int32_t kAround[8] = {-401, -400, -399, -1, 1, 399, 400, 401};
 
 // Scratch of check_index, kept out of the World so the checks cost the frame nothing:
 // the live bitmap as the cells plane gives it, every cell's live neighbours, which of
@@ -197,6 +209,7 @@ bool check_tracker(const World& w, WorldCheck& c) {
   }
 
   std::memset(g_true_counts, 0, sizeof(g_true_counts));
+  // kAround (world_constants.h): a neighbour beyond either end of the planes is dead.
   for_each_live([](int32_t x, int32_t y) {
     const int32_t e = cell_index(x, y);
     for (int32_t o : kAround) {
@@ -285,7 +298,9 @@ bool check_buckets(const World& w, WorldCheck& c) {
     int32_t prev = -1;
     for (int32_t s = b.head[k]; s >= 0; s = b.next[s]) {
       if (s >= kMaxAgents) return fail(c, "buckets bucket %d lists %d, not a slot", k, s);
-      if (b.linked_in[s] != b.build) return fail(c, "buckets bucket %d lists slot %d, not linked in this build", k, s);
+      if (b.linked_in[s] != b.generation) {
+        return fail(c, "buckets bucket %d lists slot %d, not linked in this generation", k, s);
+      }
       if (b.bucket[s] != k) return fail(c, "buckets bucket %d lists slot %d, whose bucket is %d", k, s, b.bucket[s]);
       if (b.prev[s] != prev) return fail(c, "buckets slot %d's prev is %d, its list gives %d", s, b.prev[s], prev);
       prev = s;
@@ -294,18 +309,18 @@ bool check_buckets(const World& w, WorldCheck& c) {
   }
   int32_t linked = 0;
   for (int32_t s = 0; s < kMaxAgents; ++s) {
-    const bool in_build = b.linked_in[s] == b.build;
-    linked += in_build ? 1 : 0;
+    const bool linked_now = b.linked_in[s] == b.generation;
+    linked += linked_now ? 1 : 0;
     if (t.alive[s] != 1) continue;
     const int32_t want =
         expected_bucket(t.pos_y[s], kBucketRows) * kBucketColumns + expected_bucket(t.pos_x[s], kBucketColumns);
-    if (!in_build) return fail(c, "buckets slot %d at (%d, %d) is alive but in no bucket", s, t.pos_x[s], t.pos_y[s]);
+    if (!linked_now) return fail(c, "buckets slot %d at (%d, %d) is alive but in no bucket", s, t.pos_x[s], t.pos_y[s]);
     if (b.bucket[s] != want) {
       return fail(c, "buckets slot %d at (%d, %d) is in bucket %d, its position gives %d", s, t.pos_x[s], t.pos_y[s],
                   b.bucket[s], want);
     }
   }
-  if (listed != linked) return fail(c, "buckets link %d slots in this build, their lists hold %d", linked, listed);
+  if (listed != linked) return fail(c, "buckets link %d slots in this generation, their lists hold %d", linked, listed);
   return true;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The world's fixed numbers: its sizes, how the grid planes are addressed, where an
-// agent's sites may lie, and what each gene of a genome is for. Both the World and
-// the indexes kept beside it are built from these, so this header includes nothing
-// of the world's own.
+// agent's sites may lie, how far it searches for food, and what each gene of a genome
+// is for. The World, its agent table and the indexes kept beside it are all built from
+// these, so this header includes nothing of the world's own.
 #include <cstdint>
 
 constexpr int32_t kWorldWidth = 1000;
@@ -31,6 +31,18 @@ constexpr int32_t kAround[8] = {
 constexpr int32_t kSiteLowest = 10;
 constexpr int32_t kSiteHighestColumn = kWorldWidth - kSiteLowest;
 constexpr int32_t kSiteHighestRow = kWorldHeight - kSiteLowest;
+// A site gene g puts its site g eightieths of the way across the grid (before the
+// bounds above), in double precision.
+constexpr double kSiteGeneParts = 80.0;
+
+// A forager's food search radius, in cells: it searches the rings out to it. A new
+// agent starts at kBaseSearchRadius, and a forager searches at every update while its
+// radius is at most that; beyond it each search is followed by a pause. A failed search
+// widens the radius to kWidestSearchRadius, and a failure there kills. Walking wears
+// the radius down, by the cells stepped, while it is above kLeastWornSearchRadius.
+constexpr int32_t kBaseSearchRadius = 50;
+constexpr int32_t kWidestSearchRadius = 1000;
+constexpr int32_t kLeastWornSearchRadius = 20;
 
 // Gene indexes, named after what each gene does. Every gene also sets one pixel of
 // the agent's sprite; kGeneSpriteOnlyA and kGeneSpriteOnlyB do nothing else.

@@ -1,6 +1,9 @@
+#include "world/world_index.h"
+
 #include <algorithm>
 #include <cstring>
 
+#include "world/agent_table.h"
 #include "world/world_state.h"
 
 void world_reindex(World& world) {
@@ -58,12 +61,12 @@ static inline void bucket_unlink(AgentBuckets& b, int32_t s) {
     b.head[b.bucket[s]] = n;
   }
   if (n >= 0) b.prev[n] = p;
-  b.linked_in[s] = b.build - 1;
+  b.linked_in[s] = b.generation - 1;
 }
 
 static inline void bucket_link(AgentBuckets& b, int32_t s, int32_t k) {
   b.bucket[s] = k;
-  b.linked_in[s] = b.build;
+  b.linked_in[s] = b.generation;
   b.prev[s] = -1;
   b.next[s] = b.head[k];
   if (b.head[k] >= 0) b.prev[b.head[k]] = s;
@@ -74,11 +77,11 @@ void agent_buckets_build(World& world) {
   AgentBuckets& b = world.index.buckets;
   const AgentTable& t = world.agents;
   std::fill(b.head, b.head + kBucketRows * kBucketColumns, -1);
-  // A new build number unlinks every slot at once.
-  b.build += 1;
-  if (b.build == 0) {
+  // A new generation unlinks every slot at once.
+  b.generation += 1;
+  if (b.generation == 0) {
     std::fill(b.linked_in, b.linked_in + kMaxAgents, 0u);
-    b.build = 1;
+    b.generation = 1;
   }
   // Descending, so that each bucket's list starts in ascending slot order.
   for (int32_t s = kMaxAgents - 1; s >= 0; --s) {
@@ -100,7 +103,7 @@ void agent_buckets_place(World& world, int32_t slot) {
   if (!b.active) return;
   const int32_t k =
       bucket_row(world.agents.pos_y[slot]) * kBucketColumns + bucket_column(world.agents.pos_x[slot]);
-  const bool linked = b.linked_in[slot] == b.build;
+  const bool linked = b.linked_in[slot] == b.generation;
   if (linked && b.bucket[slot] == k) return;
   if (linked) bucket_unlink(b, slot);
   bucket_link(b, slot, k);

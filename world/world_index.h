@@ -31,10 +31,15 @@
 // Whatever is off, the operations give the same answers: the Life step and drawing take
 // their full passes, a food search counts the food from the planes for itself, and a
 // contact scan without buckets passes over every slot.
+//
+// The data comes first, for the World to hold; the operations that keep it, which take
+// the whole World, come last.
 #include <cstdint>
 
 #include "world/world_constants.h"
 #include "world/platform.h"
+
+struct World;
 
 constexpr int32_t kPlantedCapacity = 65536;
 constexpr int32_t kClaimedCapacity = 65536;
@@ -84,9 +89,11 @@ struct AgentBuckets {
   int32_t head[kBucketRows * kBucketColumns];
   int32_t next[kMaxAgents];
   int32_t prev[kMaxAgents];
-  int32_t bucket[kMaxAgents];  // the slot's bucket, if linked in this build
-  uint32_t build;                  // counts builds, so a build need not touch free slots
-  uint32_t linked_in[kMaxAgents];  // the build in which the slot was last linked
+  int32_t bucket[kMaxAgents];  // the slot's bucket, if linked in this generation
+  // Goes up by one at every agent_buckets_build: a slot is linked while its linked_in
+  // equals it, so a build unlinks every slot at once without touching the free ones.
+  uint32_t generation;
+  uint32_t linked_in[kMaxAgents];  // the generation in which the slot was last linked
   int32_t found[kMaxAgents];   // one query's slots
 };
 
@@ -134,3 +141,25 @@ inline void food_count(FoodIndex& f, int32_t x, int32_t y, int32_t amount) {
   f.column_segment[x][y >> kFoodSegmentShift] =
       static_cast<uint8_t>(f.column_segment[x][y >> kFoodSegmentShift] + amount);
 }
+
+// ---- upkeep (world_index.cpp) ----
+
+// After writing the grid planes directly: the next Life step rebuilds the grid
+// tracker and the food index, and the buckets wait for the next frame step.
+void world_reindex(World& world);
+
+// Counts the unclaimed live cells afresh: from the tracker's bitmap while tracking,
+// else from the planes.
+void food_index_build(World& world);
+// Cell e stops being food (eaten or claimed); nothing while not tracking.
+void food_index_take(World& world, int32_t e);
+
+// Live agents into buckets; the buckets then follow moves and spawns until
+// agent_buckets_stop. frame_step makes both calls, once a simulated frame.
+void agent_buckets_build(World& world);
+void agent_buckets_stop(World& world);
+// After the slot's position changed or the slot was spawned; nothing while stopped.
+void agent_buckets_place(World& world, int32_t slot);
+// Live slots other than `exclude` whose city-block distance from (x, y) is below
+// reach, in ascending slot order, into world.index.buckets.found; returns how many.
+int32_t agent_buckets_gather(World& world, int32_t x, int32_t y, int32_t reach, int32_t exclude);

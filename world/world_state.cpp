@@ -1,11 +1,12 @@
 #include "world/world_state.h"
 
-#include <cmath>
 #include <cstring>
+
+#include "world/world_index.h"
 
 void world_reset(World& world) {
   std::memset(&world, 0, sizeof(World));
-  world.spawn_mode = 1;
+  world.spawn_mode = kSpawnReseeding;
   world.sound_level = 100.0f;
   world.background_level = 100.0f;
   world.random_state = 1;
@@ -16,22 +17,14 @@ void world_reset(World& world) {
 
 void random_seed(World& world, uint32_t seed) { world.random_state = seed; }
 
-int32_t random_next(World& world) {
-  world.random_state = world.random_state * 214013u + 2531011u;
-  return static_cast<int32_t>((world.random_state >> 16) & 32767u);
-}
+int32_t random_next(World& world) { return lcg_next(world.random_state); }
 
-int32_t rand_range(World& world, int32_t a, int32_t b) {
-  const float span = static_cast<float>(b - a);
-  const int32_t r = random_next(world);
-  const double q = r / 32767.0;
-  return a + to_int32(q * static_cast<double>(span));
-}
+int32_t rand_range(World& world, int32_t a, int32_t b) { return lcg_range(world.random_state, a, b); }
 
 // Sites are derived with the division first: gene / 80.0 is inexact for some genes,
 // which moves a few rows down by one (gene 23 gives row 114, not 115).
 static int32_t site_coordinate(int32_t gene, double extent, int32_t high) {
-  int32_t v = to_int32(gene / 80.0 * extent);
+  int32_t v = to_int32(gene / kSiteGeneParts * extent);
   if (v > high) v = high;
   if (v < kSiteLowest) v = kSiteLowest;
   return v;
@@ -63,7 +56,7 @@ int32_t spawn_agent(World& world, int32_t x, int32_t y, const int32_t genes[kGen
   t.target_x[s] = 0;
   t.target_y[s] = 0;
   t.mode[s] = kModeHome;
-  t.search_radius[s] = 50;
+  t.search_radius[s] = kBaseSearchRadius;
   t.plant_counter[s] = 0;
   t.age[s] = 0;
   t.food_eaten[s] = 0;

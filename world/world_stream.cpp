@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <limits>
+#include <type_traits>
+
+#include "world/world_index.h"
 
 // The stream's byte order is its own (little-endian), not the machine's: every value is
 // written and read a byte at a time by arithmetic, so a big-endian machine writes the
@@ -145,6 +148,12 @@ void hash_sink(const uint8_t* data, size_t size, void* context) {
 }  // namespace
 
 namespace {
+
+// The two modes are enums held as int32: the stream takes their values as the int32s
+// they are, and a value read back may be any int32 (check_world says whether it names
+// a mode).
+static_assert(std::is_same_v<std::underlying_type_t<SpawnMode>, int32_t>, "spawn_mode is 4 bytes in the stream");
+static_assert(std::is_same_v<std::underlying_type_t<AgentMode>, int32_t>, "an agent's mode is 4 bytes in the stream");
 
 // Every field after the tag, in stream order, as (address, bytes), each an array of
 // 4-byte values: the one list both the writer and the reader follow.

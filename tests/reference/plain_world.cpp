@@ -10,6 +10,11 @@
 
 namespace {
 
+// The reference spells out its own numbers (neighbour offsets, gene indexes, radii,
+// thresholds) rather than taking the world's named constants: a wrong constant in
+// world/ then shows as a difference instead of being shared by both sides. What it
+// takes from the world is the grid's layout and sizes, the start-up frames and the
+// names of the modes and cull kinds.
 constexpr int32_t kAround[8] = {-401, -400, -399, -1, 1, 399, 400, 401};
 
 bool in_plane(int64_t e) { return e >= 0 && e < kCellCount; }
@@ -263,7 +268,7 @@ void plain_update_agent(World& w, int32_t a) {
   if (t.energy[a] <= 0.0f) t.alive[a] = 0;
 }
 
-void plain_cull_population(World& w, int32_t kind) {
+void plain_cull_population(World& w, CullKind kind) {
   AgentTable& t = w.agents;
   for (int32_t i = 0; i < kMaxAgents; ++i) {
     if (t.alive[i] != 1) continue;
@@ -343,7 +348,7 @@ void plain_frame_step(World& w, PixelBuffer& picture, const uint8_t* spectrum, u
       if (slot < kMaxAgents && e < kCellCount) plain_plant_at(w, e / kWorldHeight, e % kWorldHeight, slot);
     }
     plain_draw_world(w, picture);
-    if (w.spawn_mode == 1) {
+    if (w.spawn_mode == kSpawnReseeding) {
       random_genome(w, w.reseed_genome);
       const int32_t s = spawn_agent(w, 495, 200, w.reseed_genome);
       if (s != kNoSlot) {
@@ -354,13 +359,13 @@ void plain_frame_step(World& w, PixelBuffer& picture, const uint8_t* spectrum, u
       agent_count += 1;
     }
     if (agent_count < 400) rand_range(w, 0, 500);
-    if (agent_count <= 6 && w.spawn_mode != 1) {
-      w.spawn_mode = 1;
+    if (agent_count <= 6 && w.spawn_mode != kSpawnReseeding) {
+      w.spawn_mode = kSpawnReseeding;
       for (int32_t i = 0; i < kMaxAgents; ++i) {
         if (t.alive[i] == 1) t.energy[i] = static_cast<float>(2 * w.reseed_genome[6]);
       }
     }
-    if (agent_count > 50) w.spawn_mode = 0;
+    if (agent_count > 50) w.spawn_mode = kSpawnBreeding;
     if (agent_count > 1000) plain_cull_population(w, rand_range(w, 0, 2) == 1 ? kCullRandom : kCullCrowding);
   }
   if (w.frame_count < INT32_MAX) w.frame_count += 1;

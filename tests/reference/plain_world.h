@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "world/frame_step.h"
 #include "world/renderer.h"
 #include "world/world_state.h"
 
@@ -22,7 +23,7 @@ int32_t plain_find_food(World& w, int32_t agent);
 bool plain_in_reach(const World& w, int32_t a, int32_t j);
 void plain_contact_scan(World& w, int32_t agent);
 void plain_update_agent(World& w, int32_t a);
-void plain_cull_population(World& w, int32_t kind);
+void plain_cull_population(World& w, CullKind kind);
 // The whole picture from a black background.
 void plain_draw_world(const World& w, PixelBuffer& picture);
 // One frame; picture plays the drawing surface (it keeps its pixels in frames that

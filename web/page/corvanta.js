@@ -17,6 +17,11 @@
   const FPS = 40;
   const WINDOW = 2048;
   const STARTUP_FRAMES = 150;  // frames that only listen: their steps are not timed
+  // The sample rates corvanta-sim and corvanta-play take too. A WAV header may claim
+  // any rate; outside these the file is misread or made up, and the browser would
+  // refuse to play some of them.
+  const LOWEST_RATE = 8000;
+  const HIGHEST_RATE = 192000;
 
   const canvas = document.getElementById('world');
   const context2d = canvas.getContext('2d');
@@ -43,6 +48,10 @@
       mode: sound ? sound.kind : 'idle',
       frames: M ? M._cv_frame_count() : 0,
       heard: sound ? heardSeconds() : 0,
+      // The samples heard by the clock reading that the last display refresh stepped
+      // the world to, at `rate` a second: the frames stepped are those it had heard.
+      stepSamples: sound ? sound.stepSamples : 0,
+      rate: sound ? sound.rate : 0,
       total: sound && sound.kind === 'file' ? sound.total : null,
       finished: !!(sound && sound.finished),
       paused,
@@ -345,6 +354,10 @@
 
   // The decoded samples into the module, interleaved, for the analyser.
   function loadTrack(decoded, name) {
+    if (!(decoded.rate >= LOWEST_RATE && decoded.rate <= HIGHEST_RATE)) {
+      say(`the sample rate ${decoded.rate} Hz is outside the ${LOWEST_RATE} to ${HIGHEST_RATE} Hz Corvanta plays`);
+      return false;
+    }
     if (decoded.frames < 1) {
       say(`${name} holds no sound.`);
       return false;
@@ -395,7 +408,10 @@
     await startAudio();
     const start = audio.currentTime + 0.05;
     source.start(start);
-    sound = { kind: 'file', name: file.name, source, start, rate: decoded.rate, total: M._cv_track_frames(), finished: false };
+    sound = {
+      kind: 'file', name: file.name, source, start, rate: decoded.rate, total: M._cv_track_frames(), finished: false,
+      stepSamples: 0,
+    };
     paused = false;
     document.body.classList.add('playing');
     status(`${file.name}: ${(decoded.frames / decoded.rate).toFixed(1)} s at ${decoded.rate} Hz`);
@@ -474,7 +490,7 @@
     await startAudio();
     sound = {
       kind, stream, nodes: [input, stereo, split, ...taps], taps, window: windowAt,
-      start: audio.currentTime, rate: audio.sampleRate,
+      start: audio.currentTime, rate: audio.sampleRate, stepSamples: 0,
       left: new Float32Array(WINDOW), right: new Float32Array(WINDOW),
     };
     stream.getAudioTracks()[0].addEventListener('ended', () => status('the input has ended'));
@@ -502,7 +518,9 @@
   function tick(now) {
     requestAnimationFrame(tick);
     if (!sound || paused || audio.state !== 'running') return;
-    const heard = Math.floor(heardSeconds() * sound.rate);
+    // The output's timestamps may put the clock a little back; the world never goes back.
+    const heard = Math.max(sound.stepSamples, Math.floor(heardSeconds() * sound.rate));
+    sound.stepSamples = heard;
     let due = lastFrameHeard(heard, sound.rate) + 1;
     if (sound.kind === 'file') due = Math.min(due, sound.total);
     let stepped = 0;
