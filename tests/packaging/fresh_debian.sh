@@ -33,16 +33,13 @@ phase() {  # the time each phase took, for the log
 command -v debootstrap >/dev/null || skip "debootstrap not found (tools/install-deps.sh packaging)"
 not_built="(cmake --preset package && cmake --build --preset package, or tools/package.sh)"
 [ -d "$packages" ] || skip "no $packages $not_built"
-debs=()
-for pattern in 'corvanta_*.deb' 'libcorvanta[0-9]*_*.deb' 'libcorvanta-dev_*.deb'; do
-  found=$(find "$packages" -maxdepth 1 -name "$pattern" | sort | tail -n 1)
-  [ -n "$found" ] || skip "no $pattern in $packages $not_built"
-  debs+=("$found")
+debs=()  # the player plug-ins' packages where they were built
+for name in corvanta 'libcorvanta[0-9]*' libcorvanta-dev gstreamer1.0-corvanta vlc-plugin-corvanta; do
+  found=$(find "$packages" -maxdepth 1 -name "${name}_*.deb" | sort | tail -n 1)
+  [ -n "$found" ] || [[ $name == *-corvanta ]] || skip "no ${name}_*.deb in $packages $not_built"
+  [ -z "$found" ] || debs+=("$found")
 done
-gst_deb=$(find "$packages" -maxdepth 1 -name 'gstreamer1.0-corvanta_*.deb' | sort | tail -n 1)
-[ -z "$gst_deb" ] || debs+=("$gst_deb")
-vlc_deb=$(find "$packages" -maxdepth 1 -name 'vlc-plugin-corvanta_*.deb' | sort | tail -n 1)
-[ -z "$vlc_deb" ] || debs+=("$vlc_deb")
+gst_deb=$(printf '%s\n' "${debs[@]}" | grep '/gstreamer1.0-corvanta_' || true)
 
 # The mirror: as the emulated machine's image takes it, else this machine's own.
 mirror=${CORVANTA_GUEST_MIRROR:-}

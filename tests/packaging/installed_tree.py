@@ -5,7 +5,6 @@
 - every installed file belongs to exactly one component that CPack packs (a file of
   another component would be in no package), and each package's documentation folder
   has its copyright file and changelog;
-- every installed program has its manual page;
 - the desktop entry validates, runs an installed program, finds its icon (256 x 256 in
   the hicolor theme) and offers itself for the types the desktop gives WAV, FLAC, Ogg
   and MP3 files.
@@ -98,14 +97,8 @@ for component, package in package_of.items():
     for name in ('copyright', 'changelog.Debian.gz'):
         if f'share/doc/{package}/{name}' not in owner or owner[f'share/doc/{package}/{name}'] != component:
             fail(f'the {component} component has no share/doc/{package}/{name}')
-changelog = gzip.open(os.path.join(root, 'share/doc', package_of['programs'], 'changelog.Debian.gz')).read()
-if not changelog.startswith(b'corvanta ('):
-    fail('changelog.Debian.gz does not hold a Debian changelog')
 
-# Programs and pages; the desktop entry.
-for path in sorted(p for p in everything if p.startswith('bin/')):
-    if f'share/man/man1/{os.path.basename(path)}.1.gz' not in everything:
-        fail(f'{path} has no manual page')
+# The desktop entry.
 desktop = [p for p in everything if p.startswith('share/applications/') and p.endswith('.desktop')]
 for path in desktop:
     entry = dict(line.split('=', 1) for line in open(os.path.join(root, path)) if '=' in line)
