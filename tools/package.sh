@@ -9,8 +9,11 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh native windows packaging
 
 log=build/package.log
+out=build/package/packages
 mkdir -p build
 : >"$log"
+# The folder holds this build's downloads alone, not those of an earlier one.
+rm -rf "$out"
 for preset in windows package; do
   echo "package: building the $preset preset" >&2
   if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j2; } >>"$log" 2>&1; then
@@ -20,7 +23,6 @@ for preset in windows package; do
   fi
 done
 
-out=build/package/packages
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/package/CMakeCache.txt)
 shopt -s nullglob
 debs=("$out"/*_"$version"-*.deb)
