@@ -1,135 +1,158 @@
-// The world for the web page: one World, its Canvas and a spectrum analyser, driven
-// from the page's script through plain C functions. The page hands over samples or
-// spectrum records; everything that decides a pixel (the spectrum analysis, the frame
-// step, the drawing, the digests) is the same C++ as corvanta-sim's.
+// The WebAssembly binding of libcorvanta (include/corvanta/corvanta.h) for the corvanta-web
+// package and the page: plain C functions over handles, so one module holds as many
+// worlds as a page makes. Each handle carries the buffers the script reads and writes in
+// the module's memory (the samples it feeds, a spectrum record, the RGBA picture, the
+// trace line), as JavaScript cannot hand the library pointers of its own.
+//
+// Statuses are libcorvanta's (0 for CORVANTA_OK, negative for an error, whose words
+// cw_last_error gives). The script never passes a freed handle: the package keeps each
+// pointer until it destroys it.
 #include <emscripten/emscripten.h>
+#include <malloc.h>
 
-#include <cinttypes>
+#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <string>
+#include <new>
+#include <vector>
 
-#include "audio/audio_spectrum.h"
-#include "world/frame_step.h"
-#include "world/trace_line.h"
-#include "world/world_stream.h"
+#include "corvanta/corvanta.h"
 
 namespace {
 
-// Made once, never freed: the page holds one world for its whole life.
-struct Session {
-  World world;
-  Canvas canvas;
-  SpectrumAnalyser analyser;
-  AudioTrack track;
-  uint8_t spectrum[kSpectrumBytes];
-  uint8_t rgba[kWorldHeight][kWorldWidth][4];  // what the page puts on its canvas
-  uint32_t seed;
-  int32_t population;  // births less deaths, as corvanta-sim counts it
-  char trace_line[kTraceLineBytes];
+struct Handle {
+  corvanta* world = nullptr;
+  int32_t channels = 0;
+  std::vector<float> samples;  // interleaved, filled by the script before cw_feed
+  uint8_t spectrum[CORVANTA_SPECTRUM_BYTES] = {};
+  std::vector<uint8_t> picture;  // 1000 x 400 RGBA, rows top to bottom, for an ImageData
+  char line[CORVANTA_TRACE_LINE_BYTES] = {};
 };
 
-Session* session = nullptr;
+// Why the last cw_create failed: there is no handle to keep it on.
+char create_error[256];
 
-void copy_pixel(int32_t offset) {
-  const uint8_t* from = &session->canvas.drawing.rgb[0][0][0] + offset;
-  uint8_t* to = &session->rgba[0][0][0] + offset / 3 * 4;
-  to[0] = from[0];
-  to[1] = from[1];
-  to[2] = from[2];
-}
-
-void copy_whole_picture() {
-  for (int32_t i = 0; i < kWorldWidth * kWorldHeight; ++i) copy_pixel(3 * i);
+int32_t picture_change_or_status(corvanta_status status, const corvanta_frame& frame) {
+  return status == CORVANTA_OK ? frame.picture : status;
 }
 
 }  // namespace
 
 extern "C" {
 
-// A fresh world (all white picture) that takes `seed` in its first frame.
-EMSCRIPTEN_KEEPALIVE void cv_start(uint32_t seed) {
-  if (session == nullptr) session = new Session();
-  world_reset(session->world);
-  canvas_load_state(session->canvas);
-  session->seed = seed;
-  session->population = 0;
-  std::memset(session->spectrum, 0, sizeof session->spectrum);
-  std::memset(session->rgba, 255, sizeof session->rgba);
-  copy_whole_picture();
-}
-
-// The 1152 bytes the next frame reads; the page writes them, or cv_track_spectrum and
-// cv_window_spectrum do.
-EMSCRIPTEN_KEEPALIVE uint8_t* cv_spectrum() { return session->spectrum; }
-
-// One frame with the current spectrum. The RGBA picture follows the drawing, touching
-// only the pixels the frame changed. Returns the frame count after the step.
-EMSCRIPTEN_KEEPALIVE int32_t cv_step() {
-  Session& s = *session;
-  const FrameReport report = frame_step(s.world, s.canvas, s.spectrum, s.seed);
-  s.population += report.births - report.deaths;
-  if (report.picture == kPictureRedrawn || (report.picture == kPictureListed && s.canvas.changes_known == 0)) {
-    copy_whole_picture();
-  } else if (report.picture == kPictureListed) {
-    for_each_changed_pixel(s.canvas, copy_pixel);
+// A new world: input 0 for sound (channels at sample_rate, window 0 centred or 1
+// trailing), 1 for spectrum records. Null when refused; cw_create_error says why.
+EMSCRIPTEN_KEEPALIVE Handle* cw_create(int32_t input, uint32_t seed, int32_t seed_from_clock, int32_t sample_rate,
+                                       int32_t channels, int32_t window) {
+  corvanta_config config;
+  corvanta_config_init(&config);
+  config.input = input;
+  config.seed = seed;
+  config.seed_from_clock = seed_from_clock;
+  config.sample_rate = sample_rate;
+  config.channels = channels;
+  config.window = window;
+  Handle* handle = new (std::nothrow) Handle;
+  if (handle == nullptr) {
+    std::snprintf(create_error, sizeof create_error, "out of memory for a world");
+    return nullptr;
   }
-  return s.world.frame_count;
+  if (corvanta_create(&config, &handle->world, create_error, sizeof create_error) != CORVANTA_OK) {
+    delete handle;
+    return nullptr;
+  }
+  handle->channels = channels;
+  try {
+    handle->picture.resize(static_cast<size_t>(CORVANTA_WIDTH) * CORVANTA_HEIGHT * 4);
+  } catch (const std::bad_alloc&) {
+    corvanta_destroy(handle->world);
+    delete handle;
+    std::snprintf(create_error, sizeof create_error, "out of memory for a picture");
+    return nullptr;
+  }
+  return handle;
 }
 
-EMSCRIPTEN_KEEPALIVE int32_t cv_frame_count() { return session->world.frame_count; }
+EMSCRIPTEN_KEEPALIVE const char* cw_create_error() { return create_error; }
 
-// 1000 x 400 RGBA, rows top to bottom, ready for an ImageData.
-EMSCRIPTEN_KEEPALIVE uint8_t* cv_rgba() { return &session->rgba[0][0][0]; }
-
-// "<frame_count> <population> <world digest> <picture digest>", as a line of
-// corvanta-sim --trace (without its newline).
-EMSCRIPTEN_KEEPALIVE const char* cv_trace_line() {
-  Session& s = *session;
-  format_trace_line(s.world, s.canvas.drawing, s.population, s.trace_line);
-  return s.trace_line;
+EMSCRIPTEN_KEEPALIVE void cw_destroy(Handle* handle) {
+  if (handle == nullptr) return;
+  corvanta_destroy(handle->world);
+  delete handle;
 }
 
-// Room for a decoded track of `frames` stereo sample frames at `rate`, interleaved,
-// for the page to fill; null when the rate cannot be analysed or memory runs out.
-EMSCRIPTEN_KEEPALIVE float* cv_track_prepare(int32_t rate, int32_t frames) {
-  Session& s = *session;
-  std::string error;
-  if (frames < 0 || !analyser_open(s.analyser, rate, error)) return nullptr;
-  s.track.sample_rate = rate;
-  s.track.frames = frames;
-  s.track.samples.assign(static_cast<size_t>(frames) * 2, 0.0f);
-  return s.track.samples.data();
+EMSCRIPTEN_KEEPALIVE const char* cw_last_error(const Handle* handle) { return corvanta_last_error(handle->world); }
+
+// Room for `frames` sample frames of interleaved floats, for the script to fill before
+// cw_feed; null when memory runs out. Valid until the next call on the handle.
+EMSCRIPTEN_KEEPALIVE float* cw_samples(Handle* handle, int32_t frames) {
+  const size_t needed = static_cast<size_t>(frames < 0 ? 0 : frames) * handle->channels;
+  if (handle->samples.size() < needed) {
+    try {
+      handle->samples.resize(needed);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  return handle->samples.data();
 }
 
-// Frames that start within the track, as corvanta-sim --audio runs them.
-EMSCRIPTEN_KEEPALIVE int32_t cv_track_frames() {
-  const AudioTrack& t = session->track;
-  return static_cast<int32_t>(last_frame_heard(t.frames - 1, t.sample_rate) + 1);
+// The first `frames` sample frames of cw_samples' room.
+EMSCRIPTEN_KEEPALIVE int32_t cw_feed(Handle* handle, int32_t frames) {
+  if (frames < 0 || static_cast<size_t>(frames) * handle->channels > handle->samples.size()) {
+    return CORVANTA_ERROR_ARGUMENT;
+  }
+  return corvanta_feed_float(handle->world, handle->samples.data(), frames);
 }
 
-// A digest of the track's samples as the analyser reads them, folded to 32 bits, for
-// telling whether two decodings gave the same floats.
-EMSCRIPTEN_KEEPALIVE uint32_t cv_track_digest() {
-  const std::vector<float>& samples = session->track.samples;
-  const uint64_t h = fnv1a_update(kFnvOffsetBasis, reinterpret_cast<const uint8_t*>(samples.data()),
-                                  samples.size() * sizeof(float));
-  return static_cast<uint32_t>(h ^ (h >> 32));
+EMSCRIPTEN_KEEPALIVE int32_t cw_frames_due(const Handle* handle) {
+  const int64_t due = corvanta_frames_due(handle->world);
+  return due > INT32_MAX ? INT32_MAX : static_cast<int32_t>(due);
 }
 
-// The spectrum of video frame n of the track: the window centred on its moment.
-EMSCRIPTEN_KEEPALIVE void cv_track_spectrum(int32_t frame) {
-  track_frame_spectrum(session->analyser, session->track, frame, session->spectrum);
+EMSCRIPTEN_KEEPALIVE int32_t cw_latency(const Handle* handle) {
+  return static_cast<int32_t>(corvanta_latency(handle->world));
 }
 
-// Live input: the analyser for `rate`, and the 2048 interleaved stereo samples of
-// one window for the page to fill before cv_window_spectrum.
-EMSCRIPTEN_KEEPALIVE float* cv_window_prepare(int32_t rate) {
-  std::string error;
-  if (!analyser_open(session->analyser, rate, error)) return nullptr;
-  return session->analyser.stereo;
+// Steps the next due frame: its corvanta_picture_change (0 unchanged, 1 or 2 drawn), or
+// a negative status.
+EMSCRIPTEN_KEEPALIVE int32_t cw_step(Handle* handle) {
+  corvanta_frame frame{};
+  return picture_change_or_status(corvanta_step(handle->world, &frame), frame);
 }
 
-EMSCRIPTEN_KEEPALIVE void cv_window_spectrum() { analyse_stereo(session->analyser, session->spectrum); }
+// A spectrum handle's record for the next frame: 1152 bytes for the script to fill.
+EMSCRIPTEN_KEEPALIVE uint8_t* cw_spectrum(Handle* handle) { return handle->spectrum; }
+
+// Steps a spectrum handle with its record: as cw_step.
+EMSCRIPTEN_KEEPALIVE int32_t cw_step_spectrum(Handle* handle) {
+  corvanta_frame frame{};
+  return picture_change_or_status(corvanta_step_spectrum(handle->world, handle->spectrum, &frame), frame);
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t cw_finish(Handle* handle) { return corvanta_finish(handle->world); }
+
+EMSCRIPTEN_KEEPALIVE int32_t cw_discontinuity(Handle* handle) { return corvanta_discontinuity(handle->world); }
+
+// The current picture copied into the handle's RGBA buffer, which it returns.
+EMSCRIPTEN_KEEPALIVE uint8_t* cw_picture(Handle* handle) {
+  corvanta_copy_picture(handle->world, handle->picture.data(), CORVANTA_WIDTH * 4, CORVANTA_RGBA);
+  return handle->picture.data();
+}
+
+// The current frame's line as corvanta-sim --trace writes it, without its newline.
+EMSCRIPTEN_KEEPALIVE const char* cw_trace_line(Handle* handle) {
+  corvanta_trace_line(handle->world, handle->line, sizeof handle->line);
+  return handle->line;
+}
+
+EMSCRIPTEN_KEEPALIVE int32_t cw_frame_number(const Handle* handle) {
+  return static_cast<int32_t>(corvanta_frame_number(handle->world));
+}
+
+EMSCRIPTEN_KEEPALIVE uint32_t cw_seed(const Handle* handle) { return corvanta_seed(handle->world); }
+
+// Bytes of the module's heap in use by live allocations: what a disposed world must give
+// back.
+EMSCRIPTEN_KEEPALIVE uint32_t cw_heap_in_use() { return static_cast<uint32_t>(mallinfo().uordblks); }
 
 }  // extern "C"
