@@ -58,7 +58,8 @@ export function memoryUsage() {
 function describe(value) {
   if (value === null || value === undefined) return String(value);
   if (typeof value !== 'object' && typeof value !== 'function') return `${typeof value} ${String(value).slice(0, 40)}`;
-  return `a ${value.constructor && value.constructor.name ? value.constructor.name : 'object'}`;
+  const name = value.constructor && value.constructor.name ? value.constructor.name : 'Object';
+  return `${/^([AEIOU]|HTML)/.test(name) ? 'an' : 'a'} ${name}`;
 }
 
 function failed(what, handle) {
