@@ -23,6 +23,7 @@ if(NOT NODE_EXECUTABLE OR NOT TARGET play_make_track)
   return()
 endif()
 set(CORVANTA_WEB_SITE ${PROJECT_SOURCE_DIR}/build/web/site CACHE PATH "The built web page the web tests open")
+set(CORVANTA_WEB_BUILD ${PROJECT_SOURCE_DIR}/build/web CACHE PATH "The web build whose corvanta-web tarball the package's tests install")
 
 function(add_web_test name timeout label)
   add_test(NAME web_${name}
@@ -42,3 +43,20 @@ add_web_test(flac 120 web)
 add_web_test(capture 120 web)
 add_web_test(refusals 120 web)
 add_web_test(speed 300 speed)
+
+# The corvanta-web package as a stranger installs it (the tarball, offline, into a fresh
+# folder): its worlds, its clock, its memory over a hundred visualizers, its refusals;
+# the README's examples through the pinned esbuild and tsc.
+function(add_package_test name timeout)
+  add_test(NAME web_package_${name}
+    COMMAND ${NODE_EXECUTABLE} ${PROJECT_SOURCE_DIR}/web/tests/package_tests.mjs ${name}
+            --built ${CORVANTA_WEB_BUILD} --sim $<TARGET_FILE:corvanta-sim> --make-track $<TARGET_FILE:play_make_track>
+            --work ${CMAKE_CURRENT_BINARY_DIR}/web-checks/package_${name})
+  set_tests_properties(web_package_${name} PROPERTIES TIMEOUT ${timeout} LABELS web RUN_SERIAL ON
+    SKIP_REGULAR_EXPRESSION "web_tests: skipped")
+endfunction()
+
+add_package_test(installed 180)
+add_package_test(cycles 240)
+add_package_test(refusals 120)
+add_package_test(bundle 120)

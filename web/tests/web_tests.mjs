@@ -8,96 +8,28 @@
 // "web_tests: skipped: REASON" and exits 0 where this machine lacks what a case needs.
 import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
 import { loadavg } from 'node:os';
-import { dirname, join } from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { join } from 'node:path';
 
 import { serve } from '../serve.mjs';
+import {
+  canvasPicture, check, chromiumOrSkip, lastFrameHeard, launch, option, runCase, simTraceLine, skip, track, work,
+} from './harness.mjs';
 
-const here = dirname(fileURLToPath(import.meta.url));
-const CHROMIUM = process.env.CORVANTA_CHROMIUM || '/usr/bin/chromium';
-
-function option(name, fallback) {
-  const at = process.argv.indexOf(`--${name}`);
-  return at > 0 ? process.argv[at + 1] : fallback;
-}
-const testCase = process.argv[2];
 const site = option('site');
 const sim = option('sim');
-const makeTrack = option('make-track');
-const work = option('work', '/tmp/corvanta-web-tests');
 const traces = option('traces');
 
-function skip(reason) {
-  console.log(`web_tests: skipped: ${reason}`);
-  process.exit(0);
-}
-let failures = 0;
-function check(ok, what) {
-  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
-  if (!ok) failures += 1;
-}
-
-if (!existsSync(CHROMIUM)) skip(`no Chromium at ${CHROMIUM} (tools/install-deps.sh installs it)`);
-let chromium;
-try {
-  ({ chromium } = createRequire(join(here, '..', 'package.json'))('playwright-core'));
-} catch {
-  skip('playwright-core is not installed in web/node_modules (tools/install-deps.sh runs npm ci there)');
-}
+const chromium = chromiumOrSkip();
 if (!existsSync(join(site, 'corvanta-web', 'corvanta.wasm'))) {
   skip(`the page is not built in ${site} (cmake --preset web && cmake --build --preset web)`);
 }
 mkdirSync(work, { recursive: true });
 
-// FNV-1a 64 over R, G, B of every pixel, rows top to bottom: corvanta-sim's picture digest.
-function pictureDigest(rgba) {
-  let hash = 0xcbf29ce484222325n;
-  const mask = (1n << 64n) - 1n;
-  for (let i = 0; i < rgba.length; i += 1) {
-    if ((i & 3) === 3) continue;
-    hash = ((hash ^ BigInt(rgba[i])) * 0x100000001b3n) & mask;
-  }
-  return hash.toString(16).padStart(16, '0');
-}
-
-// What the canvas shows: its picture digest, and whether every pixel is opaque.
-async function canvasPicture(page) {
-  const { bytes, opaque } = await page.evaluate(() => {
-    const c = document.getElementById('world');
-    const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
-    let opaque = true;
-    for (let i = 3; i < data.length; i += 4) if (data[i] !== 255) opaque = false;
-    let text = '';
-    for (let i = 0; i < data.length; i += 8192) text += String.fromCharCode(...data.subarray(i, i + 8192));
-    return { bytes: btoa(text), opaque };
-  });
-  return { digest: pictureDigest(Buffer.from(bytes, 'base64')), opaque };
-}
-
-// corvanta-sim's trace line after `frames` frames of ARGS.
-function simTraceLine(args, frames) {
-  const trace = join(work, `${testCase}.trace`);
-  execFileSync(sim, [...args, '--frames', String(frames), '--trace', trace], { stdio: ['ignore', 'ignore', 'inherit'] });
-  const lines = execFileSync('tail', ['-n', '1', trace]).toString().trim();
-  return lines;
-}
-
-function track(name, seconds) {
-  const path = join(work, name);
-  execFileSync(makeTrack, [path, String(seconds)], { stdio: 'inherit' });
-  return path;
-}
-
 // A browser, a page on the test server, and everything the page said or asked for.
 async function open({ args = [], query = '', permissions = [] } = {}) {
   const server = await serve(site, { mounts: [['/data/', work], ...(traces ? [['/traces/', traces]] : [])] });
-  const browser = await chromium.launch({
-    executablePath: CHROMIUM,
-    headless: true,
-    args: ['--autoplay-policy=no-user-gesture-required', ...args],
-  });
+  const browser = await launch(chromium, args);
   const context = await browser.newContext({ permissions });
   const page = await context.newPage();
   const said = { errors: [], outside: [] };
@@ -138,10 +70,6 @@ function wavWithRate(rate) {
   wav.writeUInt32LE(2 * samples, 40);
   for (let i = 0; i < samples; i += 1) wav.writeInt16LE(Math.round(8000 * Math.sin((2 * Math.PI * 440 * i) / 44100)), 44 + 2 * i);
   return wav;
-}
-
-function lastFrameHeard(samples, rate) {
-  return samples < 0 ? -1 : Math.floor((40 * (samples + 1) - 1) / rate);
 }
 
 const cases = {
@@ -254,7 +182,7 @@ const cases = {
   // same world and picture as corvanta-sim --audio.
   async flac() {
     const song = track('song.flac', 6);
-    execFileSync(makeTrack, ['--decoded', song, join(work, 'song.wav')], { stdio: 'inherit' });
+    execFileSync(option('make-track'), ['--decoded', song, join(work, 'song.wav')], { stdio: 'inherit' });
     const { page, said, close } = await open({ query: '?seed=26&audio=/data/song.wav&frames=0' });
     await page.waitForFunction(() => window.corvanta.trace || window.corvanta.error, null, { timeout: 60000 });
     const wav = await page.evaluate(() => window.corvanta.trackDigest());
@@ -384,14 +312,4 @@ const cases = {
   },
 };
 
-if (!cases[testCase]) {
-  console.error(`web_tests: no case "${testCase}"; cases: ${Object.keys(cases).join(', ')}`);
-  process.exit(2);
-}
-try {
-  await cases[testCase]();
-} catch (e) {
-  console.log(`FAIL ${e.stack || e}`);
-  failures += 1;
-}
-process.exit(failures ? 1 : 0);
+await runCase(cases);
