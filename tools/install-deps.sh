@@ -9,8 +9,9 @@
 #             this one cannot run 32-bit programs
 #   play      a PulseAudio server and its tools, for corvanta-play's capture tests
 #   web       Emscripten, Node.js and Chromium for the web page and its tests, and the
-#             test driver's one npm package (playwright-core, as pinned in
-#             web/package-lock.json) into web/node_modules
+#             tests' npm packages (playwright-core to drive Chromium, esbuild and
+#             typescript to build and type-check the corvanta-web package's examples, as
+#             pinned in web/package-lock.json) into web/node_modules
 #   cross     the aarch64 and s390x cross compilers with qemu-user to run their
 #             programs, and Emscripten with Node.js for the WebAssembly build
 #   packaging what tools/package.sh and the packages' tests use: CPack's DEB tools,
@@ -66,18 +67,21 @@ missing_of() {
   done
 }
 
-# The web tests' npm package, installed from the lock file whenever it is missing or
+# The web tests' npm packages, installed from the lock file whenever one is missing or
 # other than pinned; a failure is one line, and those tests report themselves skipped.
 web_packages() {
-  local repo lock installed
+  local repo name lock installed stale=
   repo=$(cd "$(dirname "$0")/.." && pwd)
-  lock=$(grep -m1 -A1 '"node_modules/playwright-core"' "$repo/web/package-lock.json" | grep -oE '[0-9]+\.[0-9]+\.[0-9]+')
-  # A fresh checkout has no node_modules: nothing installed is no failure.
-  installed=$(grep -m1 -oE '"version": "[^"]+"' "$repo/web/node_modules/playwright-core/package.json" 2>/dev/null |
-              cut -d'"' -f4 || true)
-  [ "$lock" != "$installed" ] || return 0
+  for name in playwright-core esbuild typescript; do
+    lock=$(grep -m1 -A1 "\"node_modules/$name\"" "$repo/web/package-lock.json" | grep -oE '[0-9]+\.[0-9]+\.[0-9]+')
+    # A fresh checkout has no node_modules: nothing installed is no failure.
+    installed=$(grep -m1 -oE '"version": "[^"]+"' "$repo/web/node_modules/$name/package.json" 2>/dev/null |
+                cut -d'"' -f4 || true)
+    [ "$lock" = "$installed" ] || stale=1
+  done
+  [ -n "$stale" ] || return 0
   if ! command -v npm >/dev/null 2>&1; then
-    echo "install-deps: web: no npm, so playwright-core is not installed (the web tests report themselves skipped)" >&2
+    echo "install-deps: web: no npm, so the web tests' npm packages are not installed (those tests report themselves skipped)" >&2
     return 0
   fi
   local log
