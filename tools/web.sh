@@ -4,6 +4,8 @@
 #   tools/web.sh [PORT]          (default 8040)
 # ?seed=S repeats a world; ?seed=S&spectrum=URL&frames=N runs a recorded spectrum as
 # fast as it can (the trace line of its last frame is in window.corvanta.trace).
+# The build also packs the page's world as the npm package any player can embed,
+# build/web/corvanta-web-VERSION.tgz (docs/web-package.md).
 # Files under ../shared/traces are served at /traces/, e.g.
 #   http://127.0.0.1:8040/?seed=26&spectrum=/traces/music.spec&frames=1000
 set -euo pipefail
