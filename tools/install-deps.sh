@@ -12,6 +12,9 @@
 #             web/package-lock.json) into web/node_modules
 #   cross     the aarch64 and s390x cross compilers with qemu-user to run their
 #             programs, and Emscripten with Node.js for the WebAssembly build
+#   players   GStreamer's and VLC's plug-in SDKs for the player plug-ins, and what their
+#             tests drive: GStreamer's tools and plug-ins, libvlc with its base modules,
+#             valgrind
 # A group that must install and cannot stops the script with apt's own message. The
 # others may fail: the script says so in one line, with apt's reason, and goes on;
 # the Wine tests then run in the emulated machine, or report themselves skipped, as do
@@ -32,6 +35,8 @@ web=(emscripten node-acorn nodejs chromium)
 command -v npm >/dev/null 2>&1 || web+=(npm)
 # Emscripten's JavaScript optimizer needs acorn, which Debian packages apart.
 cross=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user emscripten nodejs node-acorn)
+players=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
+         gstreamer1.0-plugins-good libvlccore-dev libvlc-dev vlc-plugin-base valgrind)
 
 missing_of() {
   local p
@@ -65,7 +70,7 @@ web_packages() {
 need_i386=
 dpkg --print-foreign-architectures | grep -qx i386 || need_i386=1
 
-all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${play[@]}" "${web[@]}" "${cross[@]}")
+all_missing=$(missing_of "${native[@]}" "${windows[@]}" "${wine[@]}" "${emulated[@]}" "${play[@]}" "${web[@]}" "${cross[@]}" "${players[@]}")
 if [ -z "$all_missing" ] && [ -z "$need_i386" ]; then
   web_packages
   exit 0
@@ -133,3 +138,4 @@ install_group play optional --no-install-recommends "${play[@]}"
 install_group web optional "" "${web[@]}"
 web_packages
 install_group cross optional --no-install-recommends "${cross[@]}"
+install_group players optional "" "${players[@]}"
