@@ -16,6 +16,9 @@
 #             programs, and Emscripten with Node.js for the WebAssembly build
 #   packaging what tools/package.sh and the packages' tests use: CPack's DEB tools,
 #             lintian, desktop-file-validate, debootstrap
+#   players   GStreamer's and VLC's plug-in SDKs for the player plug-ins, and what their
+#             tests drive: GStreamer's tools and plug-ins, libvlc with its base modules,
+#             valgrind
 # A group that must install and cannot stops the script with apt's own message. The
 # others may fail: the script says so in one line, with apt's reason, and goes on;
 # the Wine tests then run in the emulated machine, or report themselves skipped, as do
@@ -36,11 +39,13 @@ web=(emscripten node-acorn nodejs chromium)
 command -v npm >/dev/null 2>&1 || web+=(npm)
 # Emscripten's JavaScript optimizer needs acorn, which Debian packages apart.
 cross=(g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user emscripten nodejs node-acorn)
+players=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
+         gstreamer1.0-plugins-good libvlccore-dev libvlc-dev vlc-plugin-base valgrind)
 # CPack's DEB generator (dpkg-shlibdeps, file), lintian, the desktop entry's validator and
 # MIME types, and debootstrap for the fresh root the packages are installed into.
 packaging=(dpkg-dev file binutils lintian desktop-file-utils shared-mime-info man-db debootstrap)
 
-all_groups=(native windows wine emulated play web cross packaging)
+all_groups=(native windows wine emulated play web cross packaging players)
 [ $# -gt 0 ] || set -- "${all_groups[@]}"
 declare -A asked=()
 for group in "$@"; do
@@ -175,3 +180,4 @@ install_group web optional "" "${web[@]}"
 web_group_packages
 install_group cross optional --no-install-recommends "${cross[@]}"
 install_group packaging optional --no-install-recommends "${packaging[@]}"
+install_group players optional "" "${players[@]}"
