@@ -44,6 +44,21 @@ void drop_read_samples(AudioStream& stream) {
   stream.held_from += droppable;
 }
 
+// The first two channels of each sample frame (the one channel twice for mono), as floats.
+template <typename Sample, typename ToFloat>
+bool feed_stereo(AudioStream& stream, const Sample* samples, int64_t frames, ToFloat to_float) {
+  float* to = make_room(stream, frames);
+  if (to == nullptr) return false;
+  const int64_t channels = stream.channels;
+  const int64_t right = channels > 1 ? 1 : 0;
+  for (int64_t i = 0; i < frames; ++i) {
+    to[2 * i] = to_float(samples[i * channels]);
+    to[2 * i + 1] = to_float(samples[i * channels + right]);
+  }
+  stream.received += frames;
+  return true;
+}
+
 }  // namespace
 
 bool audio_stream_open(AudioStream& stream, int32_t sample_rate, int32_t channels, WindowAlignment alignment,
@@ -60,29 +75,11 @@ bool audio_stream_open(AudioStream& stream, int32_t sample_rate, int32_t channel
 }
 
 bool audio_stream_feed_float(AudioStream& stream, const float* samples, int64_t frames) {
-  float* to = make_room(stream, frames);
-  if (to == nullptr) return false;
-  const int64_t channels = stream.channels;
-  const int64_t right = channels > 1 ? 1 : 0;
-  for (int64_t i = 0; i < frames; ++i) {
-    to[2 * i] = samples[i * channels];
-    to[2 * i + 1] = samples[i * channels + right];
-  }
-  stream.received += frames;
-  return true;
+  return feed_stereo(stream, samples, frames, [](float sample) { return sample; });
 }
 
 bool audio_stream_feed_int16(AudioStream& stream, const int16_t* samples, int64_t frames) {
-  float* to = make_room(stream, frames);
-  if (to == nullptr) return false;
-  const int64_t channels = stream.channels;
-  const int64_t right = channels > 1 ? 1 : 0;
-  for (int64_t i = 0; i < frames; ++i) {
-    to[2 * i] = static_cast<float>(samples[i * channels]) / kInt16Scale;
-    to[2 * i + 1] = static_cast<float>(samples[i * channels + right]) / kInt16Scale;
-  }
-  stream.received += frames;
-  return true;
+  return feed_stereo(stream, samples, frames, [](int16_t sample) { return static_cast<float>(sample) / kInt16Scale; });
 }
 
 int64_t audio_stream_frames_due(const AudioStream& stream) {
