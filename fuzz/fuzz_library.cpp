@@ -63,6 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         corvanta_config_init(reinterpret_cast<corvanta_config*>(config));
         const uint32_t spoil = in.take(1);
         for (uint32_t i = 0; i < spoil % 4; ++i) config[in.take(1) % sizeof config] = static_cast<uint8_t>(in.take(1));
+        // The size says how much of the caller's struct the library may read: any
+        // value up to the buffer's, not beyond it (that would be the caller's fault).
+        corvanta_config* header = reinterpret_cast<corvanta_config*>(config);
+        if (header->size > sizeof config) header->size = static_cast<uint32_t>(header->size % (sizeof config + 1));
         char message[48];
         const corvanta_status status =
             corvanta_create(reinterpret_cast<corvanta_config*>(config), &handle, message, sizeof message);

@@ -1,5 +1,7 @@
 #include "media/output_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -7,8 +9,10 @@
 
 bool output_open(OutputFile& out, const std::string& path, std::string& error) {
   out.path = path;
-  out.temp_path = path + ".tmp";
   out.failed = false;
+  struct stat info;
+  out.in_place = stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+  out.temp_path = out.in_place ? path : path + ".tmp";
   out.file = std::fopen(out.temp_path.c_str(), "wb");
   if (out.file == nullptr) {
     error = "cannot write '" + path + "': " + std::strerror(errno);
@@ -28,10 +32,11 @@ bool output_commit(OutputFile& out, std::string& error) {
   const bool closed = std::fclose(out.file) == 0;
   out.file = nullptr;
   if (out.failed || !flushed || !closed) {
-    std::remove(out.temp_path.c_str());
+    if (!out.in_place) std::remove(out.temp_path.c_str());
     error = "cannot write '" + out.path + "' (disk full or device error)";
     return false;
   }
+  if (out.in_place) return true;
   if (std::rename(out.temp_path.c_str(), out.path.c_str()) != 0) {
     error = "cannot move '" + out.temp_path + "' to '" + out.path + "': " + std::strerror(errno);
     std::remove(out.temp_path.c_str());
@@ -44,7 +49,7 @@ void output_discard(OutputFile& out) {
   if (out.file == nullptr) return;
   std::fclose(out.file);
   out.file = nullptr;
-  std::remove(out.temp_path.c_str());
+  if (!out.in_place) std::remove(out.temp_path.c_str());
 }
 
 namespace {

@@ -22,6 +22,8 @@ says it is skipped and why.
 """
 import os
 import re
+import stat
+import threading
 import shlex
 import shutil
 import subprocess
@@ -118,7 +120,22 @@ def check_repeat(sim, work):
         sys.exit(f"the snapshot's FNV-1a differs from the world digest of trace line {snap_at}")
     if int(lines[-1].split()[1]) == 0:
         sys.exit("no agent alive after 300 frames: the world did not run")
-    print("two runs identical; snapshot matches its trace line")
+    # A trace into a pipe (as into /dev/null or /dev/stdout): written in place, the pipe
+    # still a pipe afterwards, not replaced by a plain file.
+    fifo = os.path.join(work, "trace.fifo")
+    os.mkfifo(fifo)
+    received = []
+    reader = threading.Thread(target=lambda: received.append(open(fifo, "rb").read()), daemon=True)
+    reader.start()
+    r = run(sim, ["--frames", str(frames), "--seed", "4242", "--trace", fifo], work)
+    reader.join(timeout=60)
+    if r.returncode != 0:
+        sys.exit(f"a trace into a pipe failed with status {r.returncode}: {r.stderr.strip()}")
+    if not stat.S_ISFIFO(os.stat(fifo).st_mode):
+        sys.exit("the pipe the trace went into is no longer a pipe")
+    if not received or received[0] != a["run.trace"]:
+        sys.exit("the pipe's reader did not get the trace the file got")
+    print("two runs identical; snapshot matches its trace line; a trace into a pipe leaves the pipe")
 
 
 # Every option corvanta-sim takes, as its --help lists them.

@@ -55,7 +55,7 @@ bool RunOutputs::commit(std::string& error) {
       ok = false;
       break;
     }
-    placed.push_back(out->path);
+    if (!out->in_place) placed.push_back(out->path);
   }
   if (ok && encoded_ != nullptr) {
     // Committing frees the video whether it succeeds or not.
