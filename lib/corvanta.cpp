@@ -184,6 +184,7 @@ const char* corvanta_status_name(corvanta_status status) {
     case CORVANTA_ERROR_STATE: return "CORVANTA_ERROR_STATE";
     case CORVANTA_ERROR_FULL: return "CORVANTA_ERROR_FULL";
     case CORVANTA_ERROR_MEMORY: return "CORVANTA_ERROR_MEMORY";
+    case CORVANTA_STATUS_RANGE: break;
   }
   return "unknown status";
 }

@@ -86,7 +86,10 @@ typedef enum corvanta_status {
    * the frames due first. */
   CORVANTA_ERROR_FULL = -4,
   /* Memory ran out. */
-  CORVANTA_ERROR_MEMORY = -5
+  CORVANTA_ERROR_MEMORY = -5,
+  /* Not a status: keeps the type as wide as an int32, so that a value this library does
+   * not know (from a newer one) is still a value of the type in C++. The same below. */
+  CORVANTA_STATUS_RANGE = 0x7fffffff
 } corvanta_status;
 
 /* What the handle is fed. */
@@ -95,7 +98,8 @@ typedef enum corvanta_input {
   CORVANTA_INPUT_PCM = 0,
   /* Ready spectrum records, one per frame, as the classic player hands its plug-ins
    * (corvanta_step_spectrum). */
-  CORVANTA_INPUT_SPECTRUM = 1
+  CORVANTA_INPUT_SPECTRUM = 1,
+  CORVANTA_INPUT_RANGE = 0x7fffffff
 } corvanta_input;
 
 /* Where a frame's analysis window lies against the frame's moment pos_k =
@@ -107,21 +111,24 @@ typedef enum corvanta_window {
   CORVANTA_WINDOW_CENTRED = 0,
   /* Trailing: samples pos_k - 2048 .. pos_k - 1, ending at the frame's moment, as for
    * live sound; frame k is due once pos_k samples have arrived: no latency. */
-  CORVANTA_WINDOW_TRAILING = 1
+  CORVANTA_WINDOW_TRAILING = 1,
+  CORVANTA_WINDOW_RANGE = 0x7fffffff
 } corvanta_window;
 
 /* Pixel layouts of the picture copies: four bytes a pixel in this order in memory,
  * alpha (or the unused byte) 255. */
 typedef enum corvanta_pixel_format {
   CORVANTA_RGBA = 0, /* canvases, GStreamer RGBA and RGBx */
-  CORVANTA_BGRA = 1  /* GStreamer BGRA and BGRx, VLC RV32 on little-endian machines */
+  CORVANTA_BGRA = 1, /* GStreamer BGRA and BGRx, VLC RV32 on little-endian machines */
+  CORVANTA_PIXEL_FORMAT_RANGE = 0x7fffffff
 } corvanta_pixel_format;
 
 /* What a step did to the picture, so a host can skip copying an unchanged one. */
 typedef enum corvanta_picture_change {
   CORVANTA_PICTURE_UNCHANGED = 0, /* nothing drawn: the picture is the last one */
   CORVANTA_PICTURE_LISTED = 1,    /* drawn over the last picture in places */
-  CORVANTA_PICTURE_REDRAWN = 2    /* drawn afresh */
+  CORVANTA_PICTURE_REDRAWN = 2,   /* drawn afresh */
+  CORVANTA_PICTURE_CHANGE_RANGE = 0x7fffffff
 } corvanta_picture_change;
 
 typedef struct corvanta_config {
